@@ -1,0 +1,38 @@
+// TIniFile: the settings file through the platform's profile functions. Caches nothing: every read
+// and every write is one call on the file, so a value written by another process is seen at once.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class TIniFile {
+public:
+    // Stores the path; touches no file.
+    explicit TIniFile(std::string fileName);
+    // Flushes whatever the platform still caches for the file.
+    ~TIniFile();
+    TIniFile(const TIniFile&) = delete;
+    TIniFile& operator=(const TIniFile&) = delete;
+
+    const std::string& FileName() const noexcept { return FFileName; }
+
+    // At most 2047 characters; the default when the file, section or key is missing.
+    std::string ReadString(const std::string& section, const std::string& key,
+                           const std::string& defaultValue) const;
+    // Raises EIniFileException ("Unable to write to <full path>") when the platform refuses.
+    void WriteString(const std::string& section, const std::string& key, const std::string& value);
+
+    // The value read by the integer text rules; the default for anything else.
+    std::int32_t ReadInteger(const std::string& section, const std::string& key,
+                             std::int32_t defaultValue) const;
+    void WriteInteger(const std::string& section, const std::string& key, std::int32_t value);
+    // Zero is off, any other integer on; text that is no integer gives the default.
+    bool ReadBool(const std::string& section, const std::string& key, bool defaultValue) const;
+    void WriteBool(const std::string& section, const std::string& key, bool value);
+
+    // Asks the platform to write out what it caches for the file.
+    void UpdateFile() noexcept;
+
+private:
+    std::string FFileName;
+};

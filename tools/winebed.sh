@@ -1,0 +1,59 @@
+# Sourced by the test and demo scripts: a private Wine prefix under the build folder with a
+# persistent wineserver, and a private Xvfb display. winebed_stop stops exactly what it started.
+# Needs BUILD_DIR.
+
+WINE64=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver
+
+export WINEPREFIX="$BUILD_DIR/wineprefix"
+export WINEDEBUG=-all
+export WINEARCH=win64
+# No crash dialog (a failing test must fail, not hang); no Mono or Gecko installers.
+export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
+export LC_ALL=C
+
+XVFB_PID=""
+
+winebed_start() {
+    local n
+    for n in $(seq 90 190); do
+        [ -e "/tmp/.X${n}-lock" ] || [ -e "/tmp/.X11-unix/X${n}" ] && continue
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        XVFB_PID=$!
+        local i
+        for i in $(seq 1 100); do
+            [ -e "/tmp/.X11-unix/X${n}" ] && break
+            kill -0 "$XVFB_PID" 2>/dev/null || break
+            sleep 0.05
+        done
+        if [ -e "/tmp/.X11-unix/X${n}" ] && kill -0 "$XVFB_PID" 2>/dev/null; then
+            export DISPLAY=":$n"
+            break
+        fi
+        XVFB_PID=""
+    done
+    [ -n "$XVFB_PID" ] || { echo "could not start Xvfb" >&2; return 1; }
+
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        echo "Creating the Wine prefix $WINEPREFIX"
+        mkdir -p "$WINEPREFIX"
+        "$WINE64" wineboot -i >/dev/null 2>&1 || true
+        # Without a window manager Wine keeps a dismissed box's program alive 2 s longer.
+        "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+        # Let the short-lived server write the registry out and end before the persistent one.
+        "$WINESERVER" -w || true
+    fi
+    "$WINESERVER" -p
+    # Start Wine's own services now, with their output away from ours: a service started by the
+    # first test would inherit ctest's pipe and keep ctest waiting for it to close.
+    "$WINE64" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+winebed_stop() {
+    "$WINESERVER" -k 2>/dev/null || true
+    if [ -n "$XVFB_PID" ]; then
+        kill "$XVFB_PID" 2>/dev/null || true
+        wait "$XVFB_PID" 2>/dev/null || true
+        XVFB_PID=""
+    fi
+}
