@@ -3,7 +3,9 @@
 #pragma once
 
 #include "Clock.h"
+#include "Handle.h"
 
+#include <cstddef>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -28,15 +30,38 @@ public:
     bool Write(std::string_view message, bool lineEnd);
 
 private:
-    // Defined in Log.cpp; kept here so that the file state stays a field of the log.
+    // The open-write-close state of the log file. Every step raises EInOutError when the OS refuses
+    // it. Only the thread inside Write (under FWriteLock) touches it.
     struct TFileRecord {
+        static constexpr std::size_t MaxNameLength = 259;
+        static constexpr std::size_t BufferSize = 128;
+
         std::string Name;
-        void* Handle = nullptr;
-        std::string Buffer;
+        THandle Handle;
+        std::string Buffer; // text not yet handed to the OS, never more than BufferSize
+
+        // Binds the record to name, closed; an open file is closed and its buffered text dropped.
+        void Assign(const std::string& name);
+        // True when a file (not a directory) of the bound name exists.
+        bool Exists() const;
+        // Opens the existing file for reading and writing, shared for reading only, at its end.
+        void Append();
+        // Creates the file, or empties an existing one, for writing, shared for reading only.
+        void Rewrite();
+        // Adds text to the buffer, handing the buffer to the OS each time it fills.
+        void WriteText(std::string_view text);
+        // Hands the buffer to the OS, then closes the file. A failed hand-over drops the buffered
+        // text and leaves the file open, so that the next Close only closes it.
+        void Close();
+
+    private:
+        void HandOver();
+        void OpenWith(unsigned long access, unsigned long disposition, const char* action);
     };
 
     bool CreateLogFile();
     bool Retry(const std::function<void()>& step, const char* failureText);
+    std::string Timestamp() const;
 
     std::string FFileName;
     TFileRecord FFile;
@@ -45,5 +70,5 @@ private:
     bool FLineStart = true;
     std::string FPendingError;
     TClock& FClock;
-    std::mutex FWriteLock;
+    std::mutex FWriteLock; // one Write, or SetFileName, at a time
 };

@@ -1,0 +1,176 @@
+#include "Log.h"
+
+#include "Errors.h"
+#include "LogText.h"
+#include "WinApi.h"
+
+#include <utility>
+
+namespace {
+
+constexpr const char* OpenFailureText = "Error opening file.\r\nDisk full or write-protected?";
+constexpr const char* CloseFailureText = "Error closing file.";
+
+// Reads the thread's last error first, then raises EInOutError naming the step, the file and the
+// system's text. Call it on the line right after the failing API call.
+[[noreturn]] void RaiseLastInOutError(const char* action, const std::string& fileName) {
+    const DWORD code = GetLastError();
+    throw EInOutError(std::string(action) + " \"" + fileName + "\". " + OSErrorMessage(code));
+}
+
+// The regional time separator in force when the program started. Read on first use and forced at
+// load time below, so a later change of the regional settings does not show up halfway through a
+// log, and a log written during static initialization still finds it.
+const std::string& TimeSeparator() {
+    static const std::string separator = [] {
+        char buffer[16] = {};
+        // LOCALE_STIME is deprecated in favour of LOCALE_STIMEFORMAT, but it is the separator
+        // itself, which is all a fixed format needs. The count includes the terminating zero.
+        const int length = GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIME, buffer, sizeof buffer);
+        if (length <= 1)
+            return std::string(":");
+        return std::string(buffer, static_cast<std::size_t>(length - 1));
+    }();
+    return separator;
+}
+
+[[maybe_unused]] const bool TimeSeparatorRead = !TimeSeparator().empty();
+
+} // namespace
+
+void TLog::TFileRecord::Assign(const std::string& name) {
+    Handle.Reset();
+    Buffer.clear();
+    Name = name;
+}
+
+bool TLog::TFileRecord::Exists() const {
+    // A name the record cannot hold names no file the log could write, whatever the OS says.
+    if (Name.size() > MaxNameLength)
+        return false;
+    const DWORD attributes = GetFileAttributesA(Name.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+void TLog::TFileRecord::OpenWith(unsigned long access, unsigned long disposition,
+                                 const char* action) {
+    // A file left open by a Write whose pieces failed is closed first; its buffered text belonged
+    // to that failed message and is dropped.
+    Handle.Reset();
+    Buffer.clear();
+    if (Name.size() > MaxNameLength)
+        throw EInOutError(std::string(action) + " \"" + Name + "\". " +
+                          OSErrorMessage(ERROR_FILENAME_EXCED_RANGE));
+    THandle file(CreateFileA(Name.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        RaiseLastInOutError(action, Name);
+    Handle = std::move(file);
+}
+
+void TLog::TFileRecord::Append() {
+    OpenWith(GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, "Cannot open for appending");
+    if (!SetFilePointerEx(Handle.Get(), LARGE_INTEGER{}, nullptr, FILE_END)) {
+        const DWORD code = GetLastError();
+        Handle.Reset();
+        throw EInOutError("Cannot move to the end of \"" + Name + "\". " + OSErrorMessage(code));
+    }
+}
+
+void TLog::TFileRecord::Rewrite() {
+    OpenWith(GENERIC_WRITE, CREATE_ALWAYS, "Cannot create");
+}
+
+void TLog::TFileRecord::HandOver() {
+    if (Buffer.empty())
+        return;
+    DWORD written = 0;
+    const BOOL ok = WriteFile(Handle.Get(), Buffer.data(), static_cast<DWORD>(Buffer.size()),
+                              &written, nullptr);
+    // Either way the text is gone: a failed hand-over is not repeated by a later one.
+    const DWORD code =
+        ok ? (written == Buffer.size() ? 0 : ERROR_HANDLE_DISK_FULL) : GetLastError();
+    Buffer.clear();
+    if (code != 0)
+        throw EInOutError("Cannot write to \"" + Name + "\". " + OSErrorMessage(code));
+}
+
+void TLog::TFileRecord::WriteText(std::string_view text) {
+    if (!Handle)
+        throw EInOutError("Cannot write to \"" + Name + "\". The file is not open.");
+    while (!text.empty()) {
+        const std::size_t room = BufferSize - Buffer.size();
+        const std::size_t part = text.size() < room ? text.size() : room;
+        Buffer.append(text.substr(0, part));
+        text.remove_prefix(part);
+        if (Buffer.size() == BufferSize)
+            HandOver();
+    }
+}
+
+void TLog::TFileRecord::Close() {
+    // A retry after a failed CloseHandle finds nothing open: that handle is gone all the same.
+    if (!Handle)
+        return;
+    HandOver();
+    if (!CloseHandle(Handle.Release()))
+        RaiseLastInOutError("Cannot close", Name);
+}
+
+TLog::TLog(std::string fileName, bool timestamps, TClock& clock)
+    : FTimestamps(timestamps), FDateFormat("yyyy-mm-dd hh:nn:ss"), FClock(clock) {
+    SetFileName(fileName);
+}
+
+void TLog::SetFileName(const std::string& fileName) {
+    std::lock_guard lock(FWriteLock);
+    if (fileName == FFileName)
+        return;
+    FFileName = fileName;
+    FLineStart = true;
+    FFile.Assign(FFileName);
+}
+
+bool TLog::Write(std::string_view message, bool lineEnd) {
+    std::lock_guard lock(FWriteLock);
+    if (!FFile.Exists() && !CreateLogFile())
+        return false;
+    if (!Retry([this] { FFile.Append(); }, OpenFailureText))
+        return false;
+    const std::string timestamp = FLineStart && FTimestamps ? Timestamp() : std::string();
+    // The marker fits the empty buffer of the freshly opened file, so it cannot fail to be
+    // written: it counts as written from here on.
+    const std::string text = LogEntryText(FPendingError, timestamp, message, lineEnd);
+    FPendingError.clear();
+    FFile.WriteText(text);
+    FLineStart = lineEnd;
+    return Retry([this] { FFile.Close(); }, CloseFailureText);
+}
+
+bool TLog::CreateLogFile() {
+    if (!Retry([this] { FFile.Rewrite(); }, OpenFailureText))
+        return false;
+    FFile.WriteText(LogEntryText({}, Timestamp(), "Log created", true));
+    return Retry([this] { FFile.Close(); }, CloseFailureText);
+}
+
+bool TLog::Retry(const std::function<void()>& step, const char* failureText) {
+    for (std::uint32_t attempt = 1; attempt <= 5; ++attempt) {
+        try {
+            step();
+            return true;
+        } catch (const EInOutError&) {
+            FPendingError = failureText;
+        }
+        FClock.Sleep((attempt + 1) * 100);
+    }
+    return false;
+}
+
+std::string TLog::Timestamp() const {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return FormatTimestamp(FDateFormat,
+                           {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond},
+                           TimeSeparator());
+}
