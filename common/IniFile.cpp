@@ -1,0 +1,60 @@
+#include "IniFile.h"
+
+#include "Errors.h"
+#include "IntText.h"
+#include "WinApi.h"
+
+#include <utility>
+
+namespace {
+
+// The platform reads at most this many characters, the terminating zero included.
+constexpr DWORD ValueBufferSize = 2048;
+
+} // namespace
+
+TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {}
+
+TIniFile::~TIniFile() {
+    UpdateFile();
+}
+
+std::string TIniFile::ReadString(const std::string& section, const std::string& key,
+                                 const std::string& defaultValue) const {
+    char buffer[ValueBufferSize];
+    // A longer value comes back cut to the buffer, never as an error.
+    const DWORD length =
+        GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(), buffer,
+                                 ValueBufferSize, FFileName.c_str());
+    return std::string(buffer, length);
+}
+
+void TIniFile::WriteString(const std::string& section, const std::string& key,
+                           const std::string& value) {
+    if (!WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), FFileName.c_str()))
+        throw EIniFileException("Unable to write to " + FFileName);
+}
+
+std::int32_t TIniFile::ReadInteger(const std::string& section, const std::string& key,
+                                   std::int32_t defaultValue) const {
+    return TryStrToInt32(ReadString(section, key, "")).value_or(defaultValue);
+}
+
+void TIniFile::WriteInteger(const std::string& section, const std::string& key,
+                            std::int32_t value) {
+    WriteString(section, key, std::to_string(value));
+}
+
+bool TIniFile::ReadBool(const std::string& section, const std::string& key,
+                        bool defaultValue) const {
+    return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+void TIniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
+    WriteString(section, key, value ? "1" : "0");
+}
+
+void TIniFile::UpdateFile() noexcept {
+    // All three names null: the platform's request to write its cached copy of the file out.
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, FFileName.c_str());
+}

@@ -1,0 +1,217 @@
+#include "IniFile.h"
+
+#include "Errors.h"
+#include "Handle.h"
+#include "WinApi.h"
+#include "support/Processes.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace {
+
+// Runs IniWrite.exe (built beside this test) to its end and returns its exit code.
+std::optional<std::uint32_t> RunIniWrite(const std::string& path, const std::string& section,
+                                         const std::string& key, const std::string& value) {
+    TChildProcess child(Quoted(TestBinDirectory() + "\\IniWrite.exe") + " " + Quoted(path) + " " +
+                        Quoted(section) + " " + Quoted(key) + " " + Quoted(value));
+    // Generous: a cold start of a child under Wine can take seconds on a loaded machine.
+    if (!child.WaitForExit(60000))
+        return std::nullopt;
+    return child.ExitCode();
+}
+
+class IniFileTest : public testing::Test {
+protected:
+    TTempDir FDir;
+    std::string FPath = FDir.File("korvel.ini");
+};
+
+TEST_F(IniFileTest, MissingFileGivesDefaultsAndTheFirstWriteCreatesIt) {
+    TIniFile ini(FPath);
+    EXPECT_EQ(ini.FileName(), FPath);
+    EXPECT_EQ(ini.ReadString("Application", "process_id", "0"), "0");
+    EXPECT_EQ(ini.ReadInteger("Options", "main_timeout", 60), 60);
+    EXPECT_TRUE(ini.ReadBool("Options", "auto_exit", true));
+    EXPECT_FALSE(ini.ReadBool("Options", "auto_exit", false));
+    ini.UpdateFile();
+    EXPECT_FALSE(TTempDir::FileExists(FPath)) << "reads must not create the file";
+
+    ini.WriteInteger("Options", "main_timeout", 60);
+    ASSERT_TRUE(TTempDir::FileExists(FPath));
+    EXPECT_NE(TTempDir::ReadFile(FPath).find("main_timeout=60"), std::string::npos);
+    EXPECT_EQ(ini.ReadInteger("Options", "main_timeout", 1), 60);
+}
+
+TEST_F(IniFileTest, CreatingAndDestroyingTouchesNoFile) {
+    { TIniFile ini(FPath); }
+    EXPECT_FALSE(TTempDir::FileExists(FPath));
+}
+
+TEST_F(IniFileTest, WritesIntegersInPlainDecimalAndFlagsAsOneOrZero) {
+    TIniFile ini(FPath);
+    ini.WriteInteger("Options", "a", -5);
+    ini.WriteInteger("Options", "b", 86400);
+    ini.WriteInteger("Options", "c", -2147483647 - 1);
+    ini.WriteBool("Options", "on", true);
+    ini.WriteBool("Options", "off", false);
+    EXPECT_EQ(ini.ReadString("Options", "a", ""), "-5");
+    EXPECT_EQ(ini.ReadString("Options", "b", ""), "86400");
+    EXPECT_EQ(ini.ReadString("Options", "c", ""), "-2147483648");
+    EXPECT_EQ(ini.ReadString("Options", "on", ""), "1");
+    EXPECT_EQ(ini.ReadString("Options", "off", ""), "0");
+    EXPECT_TRUE(ini.ReadBool("Options", "on", false));
+    EXPECT_FALSE(ini.ReadBool("Options", "off", true));
+}
+
+TEST_F(IniFileTest, ValueWrittenByAnotherProcessIsSeenAtTheNextRead) {
+    TIniFile ini(FPath);
+    ini.WriteInteger("Options", "main_timeout", 60);
+    EXPECT_EQ(ini.ReadString("Application", "process_id", "0"), "0");
+
+    ASSERT_EQ(RunIniWrite(FPath, "Application", "process_id", "4242"),
+              std::optional<std::uint32_t>(0));
+    EXPECT_EQ(ini.ReadString("Application", "process_id", "0"), "4242");
+
+    ASSERT_EQ(RunIniWrite(FPath, "Application", "process_id", "4343"),
+              std::optional<std::uint32_t>(0));
+    EXPECT_EQ(ini.ReadString("Application", "process_id", "0"), "4343");
+
+    // And the other way round: our write lands beside the other process's value.
+    ini.WriteInteger("Options", "main_timeout", 61);
+    EXPECT_EQ(ini.ReadInteger("Options", "main_timeout", 0), 61);
+    EXPECT_EQ(ini.ReadString("Application", "process_id", "0"), "4343");
+}
+
+TEST_F(IniFileTest, RefusedWriteRaisesWithTheFullPath) {
+    TIniFile ini(FPath);
+    ini.WriteInteger("Options", "main_timeout", 60);
+    ini.UpdateFile();
+    // Share mode 0: every other open of the file fails (as root, Wine ignores read-only).
+    THandle held(CreateFileA(FPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held.IsValid());
+    try {
+        ini.WriteInteger("Options", "main_timeout", 61);
+        FAIL() << "no error raised";
+    } catch (const EIniFileException& e) {
+        EXPECT_EQ(e.Message(), "Unable to write to " + FPath);
+        EXPECT_STREQ(e.ClassName(), "EIniFileException");
+    }
+    EXPECT_THROW(ini.WriteBool("Options", "auto_exit", true), EIniFileException);
+    EXPECT_THROW(ini.WriteString("Options", "x", "y"), EIniFileException);
+}
+
+TEST_F(IniFileTest, WriteWhereAFolderStandsRaises) {
+    FDir.MakeDir("korvel.ini");
+    TIniFile ini(FPath);
+    try {
+        ini.WriteString("Options", "startup_timeout", "20");
+        FAIL() << "no error raised";
+    } catch (const EIniFileException& e) {
+        EXPECT_EQ(e.Message(), "Unable to write to " + FPath);
+    }
+    EXPECT_EQ(ini.ReadInteger("Options", "startup_timeout", 20), 20);
+}
+
+TEST_F(IniFileTest, ReadStringKeepsAtMost2047Characters) {
+    TTempDir::WriteFile(FPath, "[Options]\r\nexact=" + std::string(2047, 'a') +
+                                   "\r\nlonger=" + std::string(5000, 'b') + "\r\n");
+    TIniFile ini(FPath);
+    EXPECT_EQ(ini.ReadString("Options", "exact", ""), std::string(2047, 'a'));
+    EXPECT_EQ(ini.ReadString("Options", "longer", ""), std::string(2047, 'b'));
+}
+
+// A file that Tamrix, a user or a crash may have left: what the platform reads from it, and the
+// integer each key gives with the default 77.
+struct GarbageCase {
+    const char* label;
+    std::string content;
+    const char* key;
+    std::string expectedText; // with the default text "?"
+    std::int32_t expectedInteger;
+};
+
+std::ostream& operator<<(std::ostream& out, const GarbageCase& c) {
+    return out << c.label;
+}
+
+class IniFileGarbageTest : public testing::TestWithParam<GarbageCase> {
+protected:
+    TTempDir FDir;
+};
+
+TEST_P(IniFileGarbageTest, ReadsWithoutCrashAndUnreadableNumbersGiveTheDefault) {
+    const std::string path = FDir.File("garbage.ini");
+    TTempDir::WriteFile(path, GetParam().content);
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadString("Options", GetParam().key, "?"), GetParam().expectedText);
+    EXPECT_EQ(ini.ReadInteger("Options", GetParam().key, 77), GetParam().expectedInteger);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, IniFileGarbageTest,
+    testing::Values(
+        GarbageCase{"NoNewlineAtTheEnd", "[Options]\r\nmain_timeout=120", "main_timeout", "120",
+                    120},
+        GarbageCase{"BareLineFeeds", "[Options]\nmain_timeout=120\n", "main_timeout", "120", 120},
+        GarbageCase{"BlanksAroundTheValue", "[Options]\r\nmain_timeout =  60  \r\n", "main_timeout",
+                    "60", 60},
+        GarbageCase{"KeyInOtherCase", "[options]\r\nMAIN_TIMEOUT=45\r\n", "main_timeout", "45", 45},
+        GarbageCase{"EmptyValue", "[Options]\r\nmain_timeout=\r\n", "main_timeout", "", 77},
+        GarbageCase{"Text", "[Options]\r\nmain_timeout=abc\r\n", "main_timeout", "abc", 77},
+        GarbageCase{"TrailingUnit", "[Options]\r\nmain_timeout=90s\r\n", "main_timeout", "90s", 77},
+        GarbageCase{"OutOfRange", "[Options]\r\nmain_timeout=2147483648\r\n", "main_timeout",
+                    "2147483648", 77},
+        GarbageCase{"ValueLongerThan2047", "[Options]\r\nmain_timeout=1" + std::string(3000, '0'),
+                    "main_timeout", "1" + std::string(2046, '0'), 77},
+        GarbageCase{"BinaryValue", "[Options]\r\nmain_timeout=\x01\x02\xff\xfe\r\n", "main_timeout",
+                    "\x01\x02\xff\xfe", 77},
+        GarbageCase{"BinaryLinesAround",
+                    "\x7f\x80\xfe\r\n[Options]\r\n\x01\x02\x03\r\nmain_timeout=30\r\n\xff\xff\r\n",
+                    "main_timeout", "30", 30},
+        GarbageCase{"NoSection", "main_timeout=30\r\n", "main_timeout", "?", 77},
+        GarbageCase{"DuplicateKeyFirstWins", "[Options]\r\nmain_timeout=10\r\nmain_timeout=20\r\n",
+                    "main_timeout", "10", 10},
+        GarbageCase{"SectionTwiceFirstHoldsKey",
+                    "[Options]\r\nmain_timeout=10\r\n[Options]\r\nmain_timeout=20\r\n",
+                    "main_timeout", "10", 10},
+        GarbageCase{"SectionTwiceKeyOnlyInSecond",
+                    "[Options]\r\nbusy_timeout=10\r\n[Options]\r\nmain_timeout=20\r\n",
+                    "main_timeout", "?", 77}));
+
+struct BoolCase {
+    const char* value;
+    bool withDefaultOn;
+    bool withDefaultOff;
+};
+
+std::ostream& operator<<(std::ostream& out, const BoolCase& c) {
+    return out << '"' << c.value << '"';
+}
+
+class IniFileBoolTest : public testing::TestWithParam<BoolCase> {
+protected:
+    TTempDir FDir;
+};
+
+TEST_P(IniFileBoolTest, ZeroIsOffOtherIntegersOnTextTheDefault) {
+    const std::string path = FDir.File("bool.ini");
+    TTempDir::WriteFile(path, std::string("[Options]\r\nauto_exit=") + GetParam().value + "\r\n");
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadBool("Options", "auto_exit", true), GetParam().withDefaultOn);
+    EXPECT_EQ(ini.ReadBool("Options", "auto_exit", false), GetParam().withDefaultOff);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, IniFileBoolTest,
+                         testing::Values(BoolCase{"0", false, false}, BoolCase{"1", true, true},
+                                         BoolCase{"2", true, true}, BoolCase{"-1", true, true},
+                                         BoolCase{"$0", false, false}, BoolCase{"yes", true, false},
+                                         BoolCase{"", true, false}, BoolCase{"true", true, false}));
+
+} // namespace
