@@ -1,0 +1,81 @@
+#include "TamrixScript.h"
+
+#include "PathText.h"
+#include "TempDir.h"
+
+#include <algorithm>
+#include <chrono>
+#include <sstream>
+#include <thread>
+
+TScriptEntry::TScriptEntry(std::string key, std::string value)
+    : Key(std::move(key)), Value(std::move(value)) {}
+TScriptEntry::TScriptEntry(std::string key, const char* value)
+    : Key(std::move(key)), Value(value) {}
+
+std::string TamrixScriptPath(const std::string& exePath) {
+    return ChangeFileExt(exePath, ".script");
+}
+
+std::string TamrixTracePath(const std::string& exePath) {
+    return ChangeFileExt(exePath, ".trace");
+}
+
+std::string TamrixCountPath(const std::string& exePath) {
+    return exePath + ".count";
+}
+
+void WriteTamrixScript(const std::string& exePath, std::initializer_list<TScriptEntry> entries) {
+    WriteTamrixScript(exePath, std::vector<TScriptEntry>(entries));
+}
+
+void WriteTamrixScript(const std::string& exePath, const std::vector<TScriptEntry>& entries) {
+    std::string text = "# written by the test\r\n";
+    for (const TScriptEntry& entry : entries)
+        text += entry.Key + "=" + entry.Value + "\r\n";
+    TTempDir::WriteFile(TamrixScriptPath(exePath), text);
+}
+
+std::vector<TTraceRecord> ParseTamrixTrace(const std::string& text) {
+    std::vector<TTraceRecord> records;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::istringstream line(text.substr(start, end - start));
+        TTraceRecord record;
+        std::string extra;
+        if (line >> record.Tick >> record.Launch >> record.Pid >> record.What && !(line >> extra))
+            records.push_back(std::move(record));
+    }
+    return records;
+}
+
+std::vector<TTraceRecord> ReadTamrixTrace(const std::string& exePath) {
+    const std::string path = TamrixTracePath(exePath);
+    if (!TTempDir::FileExists(path))
+        return {};
+    return ParseTamrixTrace(TTempDir::ReadFile(path));
+}
+
+bool WaitForTamrixTrace(const std::string& exePath,
+                        const std::function<bool(const TTraceRecord&)>& match,
+                        std::uint32_t timeoutMs, std::vector<TTraceRecord>* trace) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        std::vector<TTraceRecord> records = ReadTamrixTrace(exePath);
+        const bool found = std::any_of(records.begin(), records.end(), match);
+        if (found || std::chrono::steady_clock::now() >= deadline) {
+            if (trace != nullptr)
+                *trace = std::move(records);
+            return found;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+std::size_t CountTrace(const std::vector<TTraceRecord>& trace, const std::string& what,
+                       int launch) {
+    return static_cast<std::size_t>(
+        std::count_if(trace.begin(), trace.end(), [&](const TTraceRecord& record) {
+            return record.What == what && (launch == 0 || record.Launch == launch);
+        }));
+}

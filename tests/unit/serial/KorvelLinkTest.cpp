@@ -1,0 +1,187 @@
+// The application's side of the protocol (TKorvelLink) against the watchdog's side
+// (TKorvelEvents): both must name the same kernel events, and the pid record must land where
+// the watchdog reads it.
+#include "FKorvelEvents.h"
+#include "Handle.h"
+#include "KorvelLink.h"
+#include "support/TempDir.h"
+#include "WinApi.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+namespace {
+
+TEvent& (TKorvelEvents::*const Roles[])() noexcept = {
+    &TKorvelEvents::MainThread, &TKorvelEvents::MainThreadBusy, &TKorvelEvents::Startup,
+    &TKorvelEvents::Shutdown, &TKorvelEvents::CallStream};
+
+// One character per event as the watchdog sees it, in the order MainThread, MainThreadBusy,
+// Startup, Shutdown, CallStream: '1' set, '0' not set, '?' the wait failed.
+std::string WatchdogStates() {
+    const TKorvelEventsRef events = TKorvelEvents::KorvelEvents();
+    std::string states;
+    for (const auto role : Roles) {
+        const WaitResult result = ((*events).*role)().WaitFor(0);
+        states += result == WaitResult::Signaled ? '1' : result == WaitResult::TimedOut ? '0' : '?';
+    }
+    return states;
+}
+
+std::string ReadIni(const std::string& path, const char* section, const char* key) {
+    char value[256] = {};
+    GetPrivateProfileStringA(section, key, "<missing>", value, sizeof value, path.c_str());
+    return value;
+}
+
+class KorvelLinkTest : public testing::Test {
+protected:
+    void SetUp() override { TKorvelEvents::CreateKorvelEvents(); }
+
+    // The events are global to the session: leave them unset for whatever runs next.
+    void TearDown() override {
+        const TKorvelEventsRef events = TKorvelEvents::KorvelEvents();
+        for (const auto role : Roles)
+            ((*events).*role)().ResetEvent();
+        TKorvelEvents::ReleaseKorvelEvents();
+    }
+};
+
+struct TCallCase {
+    const char* Name;
+    void (TKorvelLink::*Call)() noexcept;
+    const char* Expected;
+};
+
+class KorvelLinkCallTest : public KorvelLinkTest, public testing::WithParamInterface<TCallCase> {};
+
+TEST_P(KorvelLinkCallTest, SetsItsOwnEventOnly) {
+    TKorvelLink link;
+    ASSERT_TRUE(link.IsOpen());
+    EXPECT_EQ(link.OpenError(), 0u);
+    (link.*GetParam().Call)();
+    EXPECT_EQ(WatchdogStates(), GetParam().Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, KorvelLinkCallTest,
+    testing::Values(TCallCase{"PulseMainThread", &TKorvelLink::PulseMainThread, "10000"},
+                    TCallCase{"AnnounceBusy", &TKorvelLink::AnnounceBusy, "01000"},
+                    TCallCase{"SignalStartup", &TKorvelLink::SignalStartup, "00100"},
+                    TCallCase{"SignalShutdown", &TKorvelLink::SignalShutdown, "00010"},
+                    TCallCase{"PulseCallStream", &TKorvelLink::PulseCallStream, "00001"}),
+    [](const testing::TestParamInfo<TCallCase>& info) { return std::string(info.param.Name); });
+
+// The watchdog polls the start right after it has seen the shutdown: a start still set then
+// would count as a new start. A wait for both at once is satisfied at any moment at which both
+// are set, so it catches the wrong order, which a look after the shutdown could miss.
+TEST_F(KorvelLinkTest, SignalShutdownResetsTheStartBeforeItSetsTheShutdown) {
+    TKorvelLink link;
+    link.SignalStartup();
+    std::atomic<bool> waiting{false};
+    DWORD bothSet = WAIT_FAILED;
+    std::thread watchdog([&] {
+        const TKorvelEventsRef events = TKorvelEvents::KorvelEvents();
+        const HANDLE both[] = {events->Shutdown().Handle(), events->Startup().Handle()};
+        waiting = true;
+        bothSet = WaitForMultipleObjects(2, both, TRUE, 1000);
+    });
+    while (!waiting)
+        std::this_thread::yield();
+    // Only the sensitivity depends on this pause: with the right order the wait never ends early.
+    Sleep(100);
+    link.SignalShutdown();
+    watchdog.join();
+    EXPECT_EQ(bothSet, static_cast<DWORD>(WAIT_TIMEOUT)) << "start and shutdown were set at once";
+    EXPECT_EQ(WatchdogStates(), "00010");
+}
+
+// Tamrix already runs when the watchdog starts: the watchdog finds the start it set.
+TEST_F(KorvelLinkTest, EventsTheLinkCreatedFirstAreTheOnesTheWatchdogOpens) {
+    TKorvelEvents::ReleaseKorvelEvents();
+    TKorvelLink link;
+    ASSERT_TRUE(link.IsOpen());
+    link.SignalStartup();
+    TKorvelEvents::CreateKorvelEvents();
+    EXPECT_EQ(WatchdogStates(), "00100");
+    TKorvelEvents::KorvelEvents()->Startup().ResetEvent();
+    link.PulseCallStream();
+    EXPECT_EQ(WatchdogStates(), "00001");
+}
+
+TEST_F(KorvelLinkTest, ANameItCannotOpenIsReportedAndTheOtherEventsStillWork) {
+    TKorvelEvents::ReleaseKorvelEvents();
+    THandle mutex(CreateMutexA(nullptr, FALSE, "TamrixMainThreadBusy"));
+    ASSERT_TRUE(mutex.IsValid());
+    {
+        TKorvelLink link;
+        EXPECT_FALSE(link.IsOpen());
+        EXPECT_EQ(link.OpenError(), static_cast<std::uint32_t>(ERROR_INVALID_HANDLE));
+        link.AnnounceBusy(); // no event behind it: ignored
+        link.PulseMainThread();
+        mutex.Reset();
+        TKorvelEvents::CreateKorvelEvents();
+        EXPECT_EQ(WatchdogStates(), "10000");
+    }
+}
+
+TEST(KorvelLinkIniTest, RecordProcessIdWritesTheDecimalPidAndKeepsTheRest) {
+    TTempDir dir;
+    const std::string ini = dir.File("korvel.ini");
+    TTempDir::WriteFile(ini,
+                        "[Options]\r\nstartup_timeout=7\r\n[Application]\r\nprocess_id=99999\r\n");
+    EXPECT_TRUE(TKorvelLink::RecordProcessId(ini));
+    EXPECT_EQ(ReadIni(ini, "Application", "process_id"), std::to_string(GetCurrentProcessId()));
+    EXPECT_EQ(ReadIni(ini, "Options", "startup_timeout"), "7");
+}
+
+TEST(KorvelLinkIniTest, RecordProcessIdCreatesAMissingFile) {
+    TTempDir dir;
+    const std::string ini = dir.File("korvel.ini");
+    EXPECT_TRUE(TKorvelLink::RecordProcessId(ini));
+    EXPECT_EQ(ReadIni(ini, "Application", "process_id"), std::to_string(GetCurrentProcessId()));
+}
+
+TEST(KorvelLinkIniTest, RecordProcessIdGivesFalseWhenTheFileCannotBeWritten) {
+    TTempDir dir;
+    // A folder where the file should be (error 5).
+    const std::string folder = dir.File("folder.ini");
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    EXPECT_FALSE(TKorvelLink::RecordProcessId(folder));
+    // A file held open without write sharing (error 32); root ignores read-only under Wine.
+    const std::string held = dir.File("held.ini");
+    TTempDir::WriteFile(held, "");
+    const THandle lock(CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(lock.IsValid());
+    EXPECT_FALSE(TKorvelLink::RecordProcessId(held));
+    // A folder that does not exist.
+    EXPECT_FALSE(TKorvelLink::RecordProcessId(dir.File("missing\\korvel.ini")));
+}
+
+struct TIniPathCase {
+    const char* ApplicationDir;
+    const char* Expected;
+};
+
+class WatchdogIniPathTest : public testing::TestWithParam<TIniPathCase> {};
+
+TEST_P(WatchdogIniPathTest, IsKorvelIniInTheKorvelSubfolder) {
+    EXPECT_EQ(TKorvelLink::WatchdogIniPath(GetParam().ApplicationDir), GetParam().Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, WatchdogIniPathTest,
+    testing::Values(TIniPathCase{"C:\\Tamrix", "C:\\Tamrix\\korvel\\korvel.ini"},
+                    TIniPathCase{"C:\\Tamrix\\", "C:\\Tamrix\\korvel\\korvel.ini"},
+                    TIniPathCase{"C:/Tamrix/", "C:/Tamrix/korvel\\korvel.ini"},
+                    TIniPathCase{"C:\\", "C:\\korvel\\korvel.ini"},
+                    // A drive alone means its current folder: no backslash may be added.
+                    TIniPathCase{"C:", "C:korvel\\korvel.ini"},
+                    TIniPathCase{"\\\\server\\share", "\\\\server\\share\\korvel\\korvel.ini"},
+                    TIniPathCase{"", "korvel\\korvel.ini"}));
+
+} // namespace
