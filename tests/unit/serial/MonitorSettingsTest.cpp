@@ -1,0 +1,194 @@
+// The supervisor's settings: defaults, clamping, write-back order, the process id read, and a
+// refused write-back.
+#include "Errors.h"
+#include "FKorvelEvents.h"
+#include "Log.h"
+#include "Monitor.h"
+#include "TempDir.h"
+#include "WinApi.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace {
+
+// Opens the protected settings operations to the tests.
+class TMonitorProbe : public TMonitor {
+public:
+    using TMonitor::ReadProcessId;
+    using TMonitor::TMonitor;
+};
+
+class MonitorSettingsTest : public testing::Test {
+protected:
+    void SetUp() override { TKorvelEvents::CreateKorvelEvents(); }
+    void TearDown() override { TKorvelEvents::ReleaseKorvelEvents(); }
+
+    std::unique_ptr<TMonitorProbe> Create() {
+        return std::make_unique<TMonitorProbe>(FLog, FIni, SystemClock());
+    }
+    void WriteIni(const std::string& text) { TTempDir::WriteFile(FIni, text); }
+    std::string ReadIni() const { return TTempDir::ReadFile(FIni); }
+
+    TTempDir FDir;
+    std::string FIni = FDir.File("korvel.ini");
+    TLog FLog{FDir.File("korvel.log"), true};
+};
+
+TEST_F(MonitorSettingsTest, MissingFileGainsTheFiveDefaultsInOrder) {
+    auto monitor = Create();
+    EXPECT_EQ(monitor->StartupTimeout(), 20u);
+    EXPECT_EQ(monitor->MainTimeout(), 60u);
+    EXPECT_EQ(monitor->BusyTimeout(), 5400u);
+    EXPECT_EQ(monitor->CallStreamTimeout(), 60u);
+    EXPECT_TRUE(monitor->AutoExit());
+    monitor.reset();
+    EXPECT_EQ(ReadIni(), "[Options]\r\n"
+                         "startup_timeout=20\r\n"
+                         "main_timeout=60\r\n"
+                         "busy_timeout=5400\r\n"
+                         "call_stream_timeout=60\r\n"
+                         "auto_exit=1\r\n");
+}
+
+struct ClampCase {
+    const char* text;
+    std::uint32_t expected;
+};
+
+class MainTimeoutClampTest : public MonitorSettingsTest,
+                             public testing::WithParamInterface<ClampCase> {};
+
+TEST_P(MainTimeoutClampTest, IsClampedAndWrittenBackInDecimal) {
+    WriteIni(std::string("[Options]\r\nmain_timeout=") + GetParam().text + "\r\n");
+    auto monitor = Create();
+    EXPECT_EQ(monitor->MainTimeout(), GetParam().expected);
+    monitor.reset();
+    EXPECT_NE(ReadIni().find("main_timeout=" + std::to_string(GetParam().expected) + "\r\n"),
+              std::string::npos)
+        << ReadIni();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, MainTimeoutClampTest,
+    testing::Values(ClampCase{"0", 1}, ClampCase{"100000", 86400},
+                    // Negative numbers are taken unsigned: far above the upper bound.
+                    ClampCase{"-5", 86400}, ClampCase{"abc", 60}, ClampCase{"0x3C", 60},
+                    ClampCase{"$3c", 60}, ClampCase{"   60", 60}, ClampCase{"90s", 60},
+                    ClampCase{"2147483648", 60}, ClampCase{"$FFFFFFFF", 86400},
+                    ClampCase{"86400", 86400}, ClampCase{"1", 1}, ClampCase{"", 60}));
+
+struct FieldCase {
+    const char* ini;
+    std::uint32_t startup;
+    std::uint32_t main;
+    std::uint32_t busy;
+    std::uint32_t callStream;
+};
+
+class SettingsBoundsTest : public MonitorSettingsTest,
+                           public testing::WithParamInterface<FieldCase> {};
+
+TEST_P(SettingsBoundsTest, EachFieldKeepsItsRange) {
+    WriteIni(std::string("[Options]\r\n") + GetParam().ini);
+    auto monitor = Create();
+    EXPECT_EQ(monitor->StartupTimeout(), GetParam().startup);
+    EXPECT_EQ(monitor->MainTimeout(), GetParam().main);
+    EXPECT_EQ(monitor->BusyTimeout(), GetParam().busy);
+    EXPECT_EQ(monitor->CallStreamTimeout(), GetParam().callStream);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SettingsBoundsTest,
+    testing::Values(
+        // busy_timeout never falls below main_timeout as just loaded.
+        FieldCase{"main_timeout=120\r\nbusy_timeout=30\r\n", 20, 120, 120, 60},
+        FieldCase{"main_timeout=120\r\nbusy_timeout=100000\r\n", 20, 120, 86400, 60},
+        FieldCase{"startup_timeout=25\r\n", 20, 60, 5400, 60},
+        FieldCase{"startup_timeout=0\r\n", 1, 60, 5400, 60},
+        FieldCase{"call_stream_timeout=0\r\n", 20, 60, 5400, 1},
+        FieldCase{"call_stream_timeout=-1\r\n", 20, 60, 5400, 86400},
+        FieldCase{"main_timeout=86400\r\nbusy_timeout=60\r\n", 20, 86400, 86400, 60}));
+
+struct FlagCase {
+    const char* text;
+    bool expected;
+    const char* written;
+};
+
+class AutoExitTest : public MonitorSettingsTest, public testing::WithParamInterface<FlagCase> {};
+
+TEST_P(AutoExitTest, ReadsAsAFlagAndIsWrittenBackAsOneOrZero) {
+    WriteIni(std::string("[Options]\r\nauto_exit=") + GetParam().text + "\r\n");
+    auto monitor = Create();
+    EXPECT_EQ(monitor->AutoExit(), GetParam().expected);
+    monitor.reset();
+    EXPECT_NE(ReadIni().find(std::string("auto_exit=") + GetParam().written + "\r\n"),
+              std::string::npos)
+        << ReadIni();
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, AutoExitTest,
+                         testing::Values(FlagCase{"0", false, "0"}, FlagCase{"2", true, "1"},
+                                         FlagCase{"yes", true, "1"}, FlagCase{"", true, "1"},
+                                         FlagCase{"-1", true, "1"}, FlagCase{"$0", false, "0"}));
+
+struct ProcessIdCase {
+    const char* line; // nullptr: no key at all
+    std::uint32_t expected;
+};
+
+class ProcessIdTest : public MonitorSettingsTest,
+                      public testing::WithParamInterface<ProcessIdCase> {};
+
+TEST_P(ProcessIdTest, LowThirtyTwoBitsOrZero) {
+    std::string ini = "[Options]\r\n";
+    if (GetParam().line != nullptr)
+        ini += std::string("[Application]\r\nprocess_id=") + GetParam().line + "\r\n";
+    WriteIni(ini);
+    auto monitor = Create();
+    EXPECT_EQ(monitor->ReadProcessId(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ProcessIdTest,
+    testing::Values(ProcessIdCase{nullptr, 0}, ProcessIdCase{"0", 0}, ProcessIdCase{"", 0},
+                    ProcessIdCase{"abc", 0}, ProcessIdCase{"1234", 1234},
+                    ProcessIdCase{"4294967295", 4294967295u}, ProcessIdCase{"4294967296", 0},
+                    ProcessIdCase{"4294967297", 1}, ProcessIdCase{"-1", 4294967295u},
+                    ProcessIdCase{"$10", 16}, ProcessIdCase{"12x", 0}));
+
+TEST_F(MonitorSettingsTest, ProcessIdWrittenByAnotherHandIsSeenAtTheNextRead) {
+    auto monitor = Create();
+    EXPECT_EQ(monitor->ReadProcessId(), 0u);
+    ASSERT_TRUE(WritePrivateProfileStringA("Application", "process_id", "777", FIni.c_str()));
+    EXPECT_EQ(monitor->ReadProcessId(), 777u);
+}
+
+TEST_F(MonitorSettingsTest, RefusedWriteBackRaisesWithTheFullPath) {
+    WriteIni("[Options]\r\nmain_timeout=30\r\n");
+    // Held without sharing: the profile functions can neither read nor write the file.
+    THandle holder(CreateFileA(FIni.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+    try {
+        Create();
+        FAIL() << "the supervisor was created";
+    } catch (const EIniFileException& e) {
+        EXPECT_EQ(e.Message(), "Unable to write to " + FIni);
+    }
+    holder.Reset();
+    EXPECT_EQ(ReadIni(), "[Options]\r\nmain_timeout=30\r\n");
+}
+
+TEST_F(MonitorSettingsTest, SettingsPathIsTheExecutableWithIniExtension) {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string expected(path);
+    expected.replace(expected.rfind('.'), std::string::npos, ".ini");
+    EXPECT_EQ(TMonitor::SettingsFileName(), expected);
+}
+
+} // namespace
