@@ -1,0 +1,84 @@
+#include "KorvelMain.h"
+
+#include "Errors.h"
+#include "FKorvelEvents.h"
+#include "Log.h"
+#include "Module.h"
+#include "Monitor.h"
+#include "PathText.h"
+#include "SingleInstance.h"
+#include "WinApi.h"
+
+#include <memory>
+#include <string>
+
+namespace {
+
+// Every relative path of the watchdog ("..\logs", "..\Tamrix.exe") rests on its own folder. A
+// failure leaves the inherited current directory, which is all the program can do about it.
+void EnterOwnDirectory() {
+    try {
+        const std::string directory(ExtractFileDir(ModuleFileName()));
+        SetCurrentDirectoryA(directory.c_str());
+    } catch (const Exception&) {
+    }
+}
+
+// Waits without a time limit. The set is held for the length of the wait, so a rebuild on the
+// supervisor thread cannot close the event under it; the kernel object stays the one that the
+// rebuilt set opens again, so a signal given through the new set still ends this wait.
+WaitResult WaitForEvent(TEvent& (TKorvelEvents::*role)(), TLog& log) {
+    const TKorvelEventsRef events = TKorvelEvents::KorvelEvents();
+    TEvent& event = (*events.*role)();
+    const WaitResult result = event.WaitFor(WaitInfinite);
+    if (result != WaitResult::Signaled)
+        TMonitor::ReportEventError(result, event, log);
+    return result;
+}
+
+void RunMainLoop(TLog& log, std::unique_ptr<TMonitor>& monitor) {
+    for (;;) {
+        if (WaitForEvent(&TKorvelEvents::Startup, log) != WaitResult::Signaled)
+            continue;
+        log.Write("Process detected.", true);
+        // Only after a failed wait for the shutdown is a supervisor still held here; two never
+        // run at once.
+        monitor.reset();
+        monitor = std::make_unique<TMonitor>(log);
+
+        if (WaitForEvent(&TKorvelEvents::Shutdown, log) != WaitResult::Signaled)
+            continue;
+        TKorvelEvents::KorvelEvents()->Shutdown().ResetEvent();
+        log.Write("Shutdown detected.", true);
+        const bool autoExit = monitor->AutoExit();
+        monitor.reset();
+
+        // A start that is already set again is a new start, whatever auto_exit says.
+        const WaitResult restarted = TKorvelEvents::KorvelEvents()->Startup().WaitFor(0);
+        if (autoExit && restarted != WaitResult::Signaled)
+            return;
+    }
+}
+
+} // namespace
+
+int RunKorvel() {
+    if (!ClaimSingleInstance(SingleInstanceName))
+        return 0;
+    EnterOwnDirectory();
+
+    TLog log(LogFileName, true);
+    log.Write("Korvel started.", true);
+
+    std::unique_ptr<TMonitor> monitor;
+    try {
+        RunMainLoop(log, monitor);
+    } catch (...) {
+        monitor.reset();
+        log.Write("Korvel shut down.", true);
+        throw;
+    }
+    monitor.reset();
+    log.Write("Korvel shut down.", true);
+    return 0;
+}

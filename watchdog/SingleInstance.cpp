@@ -1,0 +1,24 @@
+#include "SingleInstance.h"
+
+#include "Errors.h"
+#include "Handle.h"
+#include "WinApi.h"
+
+namespace {
+THandle InstanceMutex;
+}
+
+bool ClaimSingleInstance(const char* name) {
+    THandle mutex(CreateMutexA(nullptr, FALSE, name));
+    if (!mutex)
+        RaiseLastOSError();
+    // Read at once: a successful create still tells whether the name was taken.
+    if (GetLastError() == ERROR_ALREADY_EXISTS)
+        return false;
+    InstanceMutex = std::move(mutex);
+    return true;
+}
+
+void ReleaseSingleInstance() noexcept {
+    InstanceMutex.Reset();
+}
