@@ -3,11 +3,12 @@
 // file beside it (its own path with the extension ".script"):
 //
 //   # comment: '#' starts a comment up to the end of the line
-//   record_pid=1          write the own pid into ini=<path> (default <own
-//   folder>\korvel\korvel.ini) start=1               0: never signal the start start_delay_ms=0
-//   signal the start then; main and call pulses begin at the same moment main_interval_ms=200  0:
-//   no main pulses;    main_stop_ms=-1: pulses stop from then on call_interval_ms=200  0: no call
-//   pulses;    call_stop_ms=-1: likewise busy_at_ms=-1         announce a long operation once
+//   record_pid=1          write the own pid into ini=<path> (default <own folder>\korvel\korvel.ini)
+//   start=1               0: never signal the start
+//   start_delay_ms=0      signal the start then; main and call pulses begin at the same moment
+//   main_interval_ms=200  0: no main pulses;  main_stop_ms=-1: pulses stop from then on
+//   call_interval_ms=200  0: no call pulses;  call_stop_ms=-1: likewise
+//   busy_at_ms=-1         announce a long operation once
 //   shutdown_ms=-1        signal the shutdown (start reset first unless keep_startup=1), exit 0
 //   exit_ms=-1            exit with exit_code=0 without any signal, as a crash would
 //   lifetime_ms=600000    exit 0 then at the latest, so a forgotten double never runs forever

@@ -1,0 +1,282 @@
+// The supervisor with real processes: the Tamrix double hangs, is killed and relaunched; the
+// start-up timeout adjusts itself; the kill and the launch fail in their various ways.
+#include "Errors.h"
+#include "FKorvelEvents.h"
+#include "Log.h"
+#include "Monitor.h"
+#include "Processes.h"
+#include "TamrixScript.h"
+#include "TempDir.h"
+#include "WinApi.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+void ResetAllEvents() {
+    auto events = TKorvelEvents::KorvelEvents();
+    for (TEvent* event : {&events->MainThread(), &events->MainThreadBusy(), &events->Startup(),
+                          &events->Shutdown(), &events->CallStream()})
+        event->ResetEvent();
+}
+
+// <tmp>\app\Tamrix.exe (the double, when wanted) and <tmp>\app\korvel as the current directory,
+// as the watchdog has it; the settings file is <tmp>\app\korvel\korvel.ini.
+class MonitorRestartTest : public testing::Test {
+protected:
+    void SetUp() override {
+        TKorvelEvents::CreateKorvelEvents();
+        ResetAllEvents();
+        CreateDirectoryA(FApp.c_str(), nullptr);
+        CreateDirectoryA(FKorvel.c_str(), nullptr);
+        GetCurrentDirectoryA(MAX_PATH, FOldDirectory);
+        SetCurrentDirectoryA(FKorvel.c_str());
+    }
+    void TearDown() override {
+        FMonitor.reset();
+        // Every double launched in this test, by us or by the supervisor, ends here.
+        for (const TTraceRecord& record : ReadTamrixTrace(FTamrix))
+            FPids.insert(record.Pid);
+        for (std::uint32_t pid : FPids) {
+            THandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+            if (process) {
+                TerminateProcess(process.Get(), 1);
+                WaitForSingleObject(process.Get(), 5000);
+            }
+        }
+        SetCurrentDirectoryA(FOldDirectory);
+        ResetAllEvents();
+        TKorvelEvents::ReleaseKorvelEvents();
+    }
+
+    void InstallDouble(std::initializer_list<TScriptEntry> script) {
+        ASSERT_TRUE(
+            CopyFileA((TestBinDirectory() + "\\TamrixDouble.exe").c_str(), FTamrix.c_str(), FALSE));
+        WriteTamrixScript(FTamrix, script);
+    }
+    // The first instance, started as its user would; it records its pid and signals its start.
+    TChildProcess StartFirstDouble() {
+        TChildProcess first(Quoted(FTamrix), FApp);
+        FPids.insert(first.ProcessId());
+        EXPECT_TRUE(WaitForTamrixTrace(
+            FTamrix, [](const TTraceRecord& r) { return r.What == "startup-set"; }, 10000));
+        return first;
+    }
+    void WriteOptions(const std::string& lines) {
+        TTempDir::WriteFile(FIni, "[Options]\r\n" + lines);
+    }
+    void StartMonitor() { FMonitor = std::make_unique<TMonitor>(FLog, FIni, SystemClock()); }
+
+    // The log's lines without their timestamps.
+    std::vector<std::string> LogLines() const {
+        static const std::regex stamp(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )");
+        std::vector<std::string> lines;
+        if (!TTempDir::FileExists(FLogFile))
+            return lines;
+        const std::string text = TTempDir::ReadFile(FLogFile);
+        std::size_t start = 0;
+        for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos;
+             start = end + 2)
+            lines.push_back(std::regex_replace(text.substr(start, end - start), stamp, ""));
+        return lines;
+    }
+    bool WaitForLogLine(const std::string& line, int count = 1,
+                        std::chrono::milliseconds timeout = 30s) const {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            const auto lines = LogLines();
+            if (std::count(lines.begin(), lines.end(), line) >= count)
+                return true;
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            Sleep(50);
+        }
+    }
+    std::string Setting(const char* key) const {
+        char value[64];
+        GetPrivateProfileStringA("Options", key, "", value, sizeof value, FIni.c_str());
+        return value;
+    }
+    bool ShutdownSet() const {
+        return TKorvelEvents::KorvelEvents()->Shutdown().WaitFor(0) == WaitResult::Signaled;
+    }
+
+    TTempDir FDir;
+    std::string FApp = FDir.File("app");
+    std::string FKorvel = FApp + "\\korvel";
+    std::string FTamrix = FApp + "\\Tamrix.exe";
+    std::string FIni = FKorvel + "\\korvel.ini";
+    std::string FLogFile = FDir.File("korvel.log");
+    TLog FLog{FLogFile, true};
+    std::unique_ptr<TMonitor> FMonitor;
+    std::set<std::uint32_t> FPids;
+    char FOldDirectory[MAX_PATH] = {};
+};
+
+TEST_F(MonitorRestartTest, HangIsDetectedKilledRelaunchedAndSupervisedAgain) {
+    // Launches 1 and 2 hang after 1.5 s; the third one stays healthy.
+    InstallDouble({{"main_interval_ms", 100},
+                   {"call_interval_ms", 100},
+                   {"main_stop_ms", 1500},
+                   {"launch.3.main_stop_ms", -1}});
+    WriteOptions("main_timeout=1\r\nstartup_timeout=5\r\n");
+    TChildProcess first = StartFirstDouble();
+    StartMonitor();
+
+    ASSERT_TRUE(first.WaitForExit(20000));
+    const auto killedAt = GetTickCount64();
+    EXPECT_EQ(first.ExitCode(), std::optional<std::uint32_t>(12345));
+    std::uint64_t lastPulse = 0;
+    for (const TTraceRecord& r : ReadTamrixTrace(FTamrix))
+        if (r.Launch == 1 && r.What == "main-pulse")
+            lastPulse = r.Tick;
+    ASSERT_NE(lastPulse, 0u);
+    // Never before the window of 1 100 ms has passed since the pulse; within about one pass after.
+    EXPECT_GE(killedAt - lastPulse, 1100u);
+    EXPECT_LE(killedAt - lastPulse, 1100u + 1000u);
+
+    // The second hang proves that supervision resumed on the relaunched instance.
+    ASSERT_TRUE(WaitForLogLine("Trying to start...wait 3 sec...success", 1, 40s));
+    EXPECT_EQ(Setting("startup_timeout"), "3");
+    const std::vector<std::string> expected = {
+        "Log created",
+        "Main thread not responding.",
+        "Trying to kill...success",
+        "Trying to start...wait 4 sec...success",
+        "Main thread not responding.",
+        "Trying to kill...success",
+        "Trying to start...wait 3 sec...success",
+    };
+    EXPECT_EQ(LogLines(), expected);
+    EXPECT_FALSE(ShutdownSet());
+
+    // The third instance pulses on and is left alone.
+    Sleep(2500);
+    EXPECT_EQ(LogLines().size(), expected.size());
+    const auto trace = ReadTamrixTrace(FTamrix);
+    EXPECT_EQ(CountTrace(trace, "started"), 3u);
+    const auto before = std::chrono::steady_clock::now();
+    FMonitor.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
+}
+
+TEST_F(MonitorRestartTest, StartupTimeoutGrowsUntilTheStartComes) {
+    // The first relaunch never signals its start; the one after it does.
+    InstallDouble({{"main_interval_ms", 100},
+                   {"call_interval_ms", 100},
+                   {"main_stop_ms", 1000},
+                   {"launch.2.start", 0},
+                   {"launch.3.main_stop_ms", -1}});
+    WriteOptions("main_timeout=1\r\nstartup_timeout=3\r\n");
+    TChildProcess first = StartFirstDouble();
+    StartMonitor();
+
+    ASSERT_TRUE(WaitForLogLine("Trying to start...wait 2 sec...wait 3 sec...success", 1, 40s))
+        << ::testing::PrintToString(LogLines());
+    EXPECT_EQ(Setting("startup_timeout"), "3");
+    EXPECT_EQ(CountTrace(ReadTamrixTrace(FTamrix), "started"), 3u);
+    EXPECT_FALSE(ShutdownSet());
+}
+
+TEST_F(MonitorRestartTest, GivesUpAtTwentySecondsAndSignalsTheShutdown) {
+    InstallDouble({{"main_interval_ms", 100},
+                   {"call_interval_ms", 100},
+                   {"main_stop_ms", 500},
+                   {"launch.2.start", 0}});
+    WriteOptions("main_timeout=1\r\nstartup_timeout=20\r\n");
+    TChildProcess first = StartFirstDouble();
+    StartMonitor();
+
+    ASSERT_EQ(TKorvelEvents::KorvelEvents()->Shutdown().WaitFor(40000), WaitResult::Signaled);
+    const std::vector<std::string> expected = {
+        "Log created",
+        "Main thread not responding.",
+        "Trying to kill...success",
+        "Trying to start...wait 19 sec...failed",
+        "Restart failed. Please run the application manually.",
+    };
+    EXPECT_EQ(LogLines(), expected);
+    EXPECT_EQ(Setting("startup_timeout"), "20");
+    // One launch only: one 19 s wait, then the give-up.
+    EXPECT_EQ(CountTrace(ReadTamrixTrace(FTamrix), "started"), 2u);
+}
+
+struct KillFailureCase {
+    const char* name;
+    const char* application; // the [Application] section, or nullptr
+    bool exitedProcess;      // process_id names a process that has ended
+};
+
+class KillFailureTest : public MonitorRestartTest,
+                        public testing::WithParamInterface<KillFailureCase> {};
+
+TEST_P(KillFailureTest, LineEndsWithTheSystemTextAndTheStartStillRuns) {
+    std::string options = "main_timeout=1\r\n";
+    std::string expectedKill = "Trying to kill...failed - ";
+    if (GetParam().exitedProcess) {
+        TChildProcess gone(Quoted(TestBinDirectory() + "\\Bystander.exe") + " 0");
+        ASSERT_TRUE(gone.WaitForExit(10000));
+        const std::uint32_t pid = gone.ProcessId();
+        // No process has that id any more: opening it is refused as an invalid parameter.
+        expectedKill += SysErrorMessage(ERROR_INVALID_PARAMETER);
+        TTempDir::WriteFile(FIni, "[Options]\r\n" + options + "[Application]\r\nprocess_id=" +
+                                      std::to_string(pid) + "\r\n");
+    } else {
+        std::string ini = "[Options]\r\n" + options;
+        if (GetParam().application != nullptr)
+            ini += std::string("[Application]\r\n") + GetParam().application;
+        TTempDir::WriteFile(FIni, ini);
+    }
+    // No Tamrix.exe: the launch fails too, with the OS error's message (it holds a line break).
+    StartMonitor();
+    ASSERT_EQ(TKorvelEvents::KorvelEvents()->Shutdown().WaitFor(20000), WaitResult::Signaled);
+    FMonitor.reset();
+
+    const std::vector<std::string> lines = LogLines();
+    ASSERT_GE(lines.size(), 5u) << ::testing::PrintToString(lines);
+    EXPECT_EQ(lines[1], "Main thread not responding.");
+    EXPECT_EQ(lines[2].rfind("Trying to kill...failed - ", 0), 0u) << lines[2];
+    if (GetParam().exitedProcess) {
+        EXPECT_EQ(lines[2], expectedKill);
+    }
+    const std::string text = TTempDir::ReadFile(FLogFile);
+    EXPECT_NE(
+        text.find("Trying to start...failed - " + OSErrorMessage(ERROR_FILE_NOT_FOUND) + "\r\n"),
+        std::string::npos)
+        << text;
+    EXPECT_EQ(lines.back(), "Restart failed. Please run the application manually.");
+    EXPECT_EQ(Setting("startup_timeout"), "19");
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, KillFailureTest,
+                         testing::Values(KillFailureCase{"NoProcessId", nullptr, false},
+                                         KillFailureCase{"ZeroProcessId", "process_id=0\r\n",
+                                                         false},
+                                         KillFailureCase{"NotANumber", "process_id=abc\r\n", false},
+                                         KillFailureCase{"EndedProcess", nullptr, true}),
+                         [](const testing::TestParamInfo<KillFailureCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(MonitorRestartTest, DestroyingWhileItSleepsReturnsWithinAPass) {
+    WriteOptions("");
+    StartMonitor();
+    Sleep(350);
+    const auto before = std::chrono::steady_clock::now();
+    FMonitor.reset();
+    const auto took = std::chrono::steady_clock::now() - before;
+    // One sleep of 100 ms and a few zero-timeout waits at most; generous for a loaded machine.
+    EXPECT_LT(took, 400ms);
+    EXPECT_EQ(LogLines().size(), 0u);
+}
+
+} // namespace
