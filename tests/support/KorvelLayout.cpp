@@ -1,0 +1,236 @@
+#include "KorvelLayout.h"
+
+#include "Errors.h"
+#include "KorvelProtocol.h"
+#include "PathText.h"
+#include "WinApi.h"
+
+#include <algorithm>
+#include <cctype>
+#include <regex>
+#include <set>
+#include <stdexcept>
+
+const char* const TamrixEventNames[5] = {
+    KorvelProtocol::MainThreadEvent, KorvelProtocol::MainThreadBusyEvent,
+    KorvelProtocol::StartupEvent,    KorvelProtocol::ShutdownEvent,
+    KorvelProtocol::CallStreamEvent,
+};
+
+namespace {
+
+void CopyOrThrow(const std::string& from, const std::string& to) {
+    if (!CopyFileA(from.c_str(), to.c_str(), FALSE))
+        throw std::runtime_error("Cannot copy " + from + " to " + to + " (error " +
+                                 std::to_string(GetLastError()) + ")");
+}
+
+std::string Trimmed(const std::string& text) {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && static_cast<unsigned char>(text[begin]) <= ' ')
+        ++begin;
+    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= ' ')
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Opening an event never creates it here: a name that nobody holds has no state to reset.
+THandle OpenTamrixEvent(const char* name) {
+    return THandle(OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, name));
+}
+
+// The image path of a running process, or nothing when it cannot be asked.
+std::optional<std::string> ImagePath(HANDLE process) {
+    char path[MAX_PATH * 2] = {};
+    DWORD size = sizeof path;
+    if (!QueryFullProcessImageNameA(process, 0, path, &size))
+        return std::nullopt;
+    return std::string(path, size);
+}
+
+} // namespace
+
+bool WaitUntil(const std::function<bool()>& condition, std::uint32_t timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (condition())
+            return true;
+        if (GetTickCount64() >= deadline)
+            return condition();
+        Sleep(20);
+    }
+}
+
+TKorvelLayout::TKorvelLayout(bool withLogs, bool holdEvents) {
+    ResetTamrixEvents();
+    FAppDir = FTemp.MakeDir("app");
+    FKorvelDir = FAppDir + "\\korvel";
+    if (!CreateDirectoryA(FKorvelDir.c_str(), nullptr))
+        RaiseLastOSError();
+    if (withLogs && !CreateDirectoryA(LogsDir().c_str(), nullptr))
+        RaiseLastOSError();
+    FKorvelExe = FKorvelDir + "\\korvel.exe";
+    FTamrixExe = FAppDir + "\\Tamrix.exe";
+    CopyOrThrow(TestBinDirectory() + "\\korvel.exe", FKorvelExe);
+    CopyOrThrow(TestBinDirectory() + "\\TamrixDouble.exe", FTamrixExe);
+    if (holdEvents)
+        for (const char* name : TamrixEventNames) {
+            // Created the way both sides create them: manual reset, not signalled.
+            THandle event(CreateEventA(nullptr, TRUE, FALSE, name));
+            if (!event)
+                RaiseLastOSError();
+            ResetEvent(event.Get());
+            FEvents.push_back(std::move(event));
+        }
+}
+
+TKorvelLayout::~TKorvelLayout() {
+    // Korvel first, so that it cannot launch another double while the doubles go.
+    for (auto& child : FChildren)
+        child->Kill();
+    KillDoubles();
+    FChildren.clear();
+    ResetTamrixEvents();
+    FEvents.clear();
+}
+
+TChildProcess& TKorvelLayout::StartKorvel(const std::string& arguments,
+                                          const std::string& workingDirectory) {
+    FChildren.push_back(std::make_unique<TChildProcess>(
+        Quoted(FKorvelExe) + (arguments.empty() ? "" : " " + arguments), workingDirectory));
+    return *FChildren.back();
+}
+
+TChildProcess& TKorvelLayout::StartTamrix() {
+    FChildren.push_back(std::make_unique<TChildProcess>(Quoted(FTamrixExe), FAppDir));
+    return *FChildren.back();
+}
+
+std::string TKorvelLayout::ReadLog() const {
+    if (!TTempDir::FileExists(LogPath()))
+        return {};
+    return TTempDir::ReadFile(LogPath());
+}
+
+std::vector<std::string> TKorvelLayout::LogLines() const {
+    static const std::regex timestamp(R"(^\d{4}-\d\d-\d\d \d\d.\d\d.\d\d )");
+    const std::string text = ReadLog();
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(std::regex_replace(text.substr(start, end - start), timestamp, "",
+                                           std::regex_constants::format_first_only));
+    return lines;
+}
+
+bool TKorvelLayout::WaitForLogLine(const std::string& line, std::uint32_t timeoutMs,
+                                   std::size_t occurrence) const {
+    return WaitUntil(
+        [&] {
+            const auto lines = LogLines();
+            return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line)) >=
+                   occurrence;
+        },
+        timeoutMs);
+}
+
+std::string TKorvelLayout::ReadIni() const {
+    if (!TTempDir::FileExists(IniPath()))
+        return {};
+    return TTempDir::ReadFile(IniPath());
+}
+
+void TKorvelLayout::WriteIni(const std::string& text) const {
+    TTempDir::WriteFile(IniPath(), text);
+}
+
+std::vector<std::pair<std::string, std::string>>
+TKorvelLayout::IniSection(const std::string& section) const {
+    std::vector<std::pair<std::string, std::string>> entries;
+    const std::string text = ReadIni();
+    bool inSection = false;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = Trimmed(text.substr(start, end - start));
+        start = end + 1;
+        if (!line.empty() && line.front() == '[') {
+            const std::size_t close = line.find(']');
+            inSection = close != std::string::npos && SameText(line.substr(1, close - 1), section);
+            continue;
+        }
+        const std::size_t equals = line.find('=');
+        if (inSection && equals != std::string::npos)
+            entries.emplace_back(Trimmed(line.substr(0, equals)), Trimmed(line.substr(equals + 1)));
+    }
+    return entries;
+}
+
+std::optional<std::string> TKorvelLayout::IniValue(const std::string& section,
+                                                   const std::string& key) const {
+    for (const auto& [name, value] : IniSection(section))
+        if (SameText(name, key))
+            return value;
+    return std::nullopt;
+}
+
+void TKorvelLayout::WriteScript(std::initializer_list<TScriptEntry> entries) const {
+    WriteTamrixScript(FTamrixExe, entries);
+}
+
+void TKorvelLayout::SetTamrixEvent(const char* name) {
+    // Created when missing, so that a test can prepare a state before anyone else holds it; the
+    // layout's own handles (when held) keep it alive.
+    THandle event(CreateEventA(nullptr, TRUE, FALSE, name));
+    if (!event)
+        RaiseLastOSError();
+    SetEvent(event.Get());
+}
+
+void TKorvelLayout::ResetTamrixEvent(const char* name) {
+    if (const THandle event = OpenTamrixEvent(name))
+        ResetEvent(event.Get());
+}
+
+bool TKorvelLayout::IsTamrixEventSet(const char* name) {
+    const THandle event = OpenTamrixEvent(name);
+    return event && WaitForSingleObject(event.Get(), 0) == WAIT_OBJECT_0;
+}
+
+void TKorvelLayout::ResetTamrixEvents() {
+    for (const char* name : TamrixEventNames)
+        ResetTamrixEvent(name);
+}
+
+void TKorvelLayout::KillDoubles() const {
+    std::set<std::uint32_t> pids;
+    for (const TTraceRecord& record : Trace())
+        pids.insert(record.Pid);
+    for (const std::uint32_t pid : pids) {
+        const THandle process(OpenProcess(
+            PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
+        if (!process || WaitForSingleObject(process.Get(), 0) != WAIT_TIMEOUT)
+            continue;
+        // A process id can be reused once its process has ended: only a double of this very
+        // layout is killed.
+        const auto image = ImagePath(process.Get());
+        if (!image || !SameText(std::string(ExtractFileName(*image)), "Tamrix.exe") ||
+            !SameText(std::string(ExtractFileName(ExtractFileDir(*image))),
+                      std::string(ExtractFileName(FAppDir))) ||
+            !SameText(std::string(ExtractFileName(ExtractFileDir(ExtractFileDir(*image)))),
+                      std::string(ExtractFileName(FTemp.Path()))))
+            continue;
+        TerminateProcess(process.Get(), 1);
+        WaitForSingleObject(process.Get(), 10000);
+    }
+}
