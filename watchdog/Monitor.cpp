@@ -10,6 +10,7 @@
 #include "WinApi.h"
 
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -169,6 +170,24 @@ bool TMonitor::RestartApplication() {
     return StartApplication();
 }
 
+// Process ids are reused as soon as a process has gone: after a crash or a reboot the recorded id
+// may name any other program of the user's. Only a process whose image has the file name of the
+// program we launch is ours to terminate; its folder is not compared, since its user may have
+// started Tamrix from elsewhere. Gives an empty text for Tamrix, else why the process is not
+// terminated.
+std::string TMonitor::CheckApplicationImage(void* process, std::uint32_t processId) {
+    char image[MAX_PATH * 4];
+    DWORD length = sizeof image;
+    if (!QueryFullProcessImageNameA(process, 0, image, &length))
+        return SysErrorMessage(GetLastError());
+    const std::string_view found = ExtractFileName(std::string_view(image, length));
+    const std::string expected(ExtractFileName(ApplicationFile));
+    if (lstrcmpiA(std::string(found).c_str(), expected.c_str()) == 0)
+        return {};
+    return "process " + std::to_string(processId) + " is " + std::string(found) + ", not " +
+           expected;
+}
+
 void TMonitor::KillApplication() {
     FLog.Write("Trying to kill...", false);
     const std::uint32_t processId = ReadProcessId();
@@ -177,9 +196,15 @@ void TMonitor::KillApplication() {
         FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
         return;
     }
-    THandle process(OpenProcess(PROCESS_TERMINATE, FALSE, processId));
+    THandle process(
+        OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
     if (!process) {
         FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
+        return;
+    }
+    if (const std::string refusal = CheckApplicationImage(process.Get(), processId);
+        !refusal.empty()) {
+        FLog.Write("failed - " + refusal, true);
         return;
     }
     if (TerminateProcess(process.Get(), KorvelProtocol::KilledExitCode)) {

@@ -62,10 +62,13 @@ protected:
         return busy ? FBusyTimeout : timeout;
     }
     bool RestartApplication();
+    // Terminates the process recorded in process_id, but only when its image is Tamrix's.
     void KillApplication();
     bool StartApplication();
 
 private:
+    static std::string CheckApplicationImage(void* process, std::uint32_t processId);
+
     TLog& FLog;
     std::unique_ptr<TIniFile> FIniFile;
     std::uint32_t FStartupTimeout = 20;

@@ -267,6 +267,66 @@ INSTANTIATE_TEST_SUITE_P(Table, KillFailureTest,
                              return std::string(info.param.name);
                          });
 
+// A recorded id may name any process once Tamrix has gone: only a process whose image has
+// Tamrix's file name, in any letter case and from any folder, is terminated.
+struct RecordedProcessCase {
+    const char* name;
+    const char* program; // copied into a folder of its own under this name and started
+    bool isDouble;       // the Tamrix double (else the harmless Bystander)
+    bool killed;
+};
+
+class RecordedProcessTest : public MonitorRestartTest,
+                            public testing::WithParamInterface<RecordedProcessCase> {};
+
+TEST_P(RecordedProcessTest, OnlyTamrixIsTerminated) {
+    const RecordedProcessCase& c = GetParam();
+    // The relaunch finds a healthy double.
+    InstallDouble({{"main_interval_ms", 100}, {"call_interval_ms", 100}});
+    const std::string elsewhere = FDir.File("elsewhere");
+    CreateDirectoryA(elsewhere.c_str(), nullptr);
+    const std::string program = elsewhere + "\\" + c.program;
+    ASSERT_TRUE(CopyFileA(
+        (TestBinDirectory() + (c.isDouble ? "\\TamrixDouble.exe" : "\\Bystander.exe")).c_str(),
+        program.c_str(), FALSE));
+    if (c.isDouble)
+        WriteTamrixScript(
+            program,
+            {{"record_pid", 0}, {"start", 0}, {"main_interval_ms", 0}, {"call_interval_ms", 0}});
+    TChildProcess recorded(Quoted(program) + (c.isDouble ? "" : " 60000"), elsewhere);
+    FPids.insert(recorded.ProcessId());
+    // No heartbeat at all: the supervisor restarts after its 1 100 ms window.
+    TTempDir::WriteFile(FIni, "[Options]\r\nmain_timeout=1\r\nstartup_timeout=5\r\n"
+                              "[Application]\r\nprocess_id=" +
+                                  std::to_string(recorded.ProcessId()) + "\r\n");
+    StartMonitor();
+
+    ASSERT_TRUE(WaitForLogLine("Trying to start...wait 4 sec...success", 1, 30s))
+        << ::testing::PrintToString(LogLines());
+    const std::vector<std::string> lines = LogLines();
+    ASSERT_GE(lines.size(), 3u);
+    if (c.killed) {
+        EXPECT_EQ(lines[2], "Trying to kill...success");
+        ASSERT_TRUE(recorded.WaitForExit(5000));
+        EXPECT_EQ(recorded.ExitCode(), std::optional<std::uint32_t>(12345));
+    } else {
+        EXPECT_EQ(lines[2], "Trying to kill...failed - process " +
+                                std::to_string(recorded.ProcessId()) + " is " + c.program +
+                                ", not Tamrix.exe");
+        EXPECT_TRUE(recorded.IsRunning());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RecordedProcessTest,
+    testing::Values(RecordedProcessCase{"AnotherProgram", "Bystander.exe", false, false},
+                    RecordedProcessCase{"ANameLikeTamrix", "Tamrix2.exe", false, false},
+                    RecordedProcessCase{"TamrixElsewhere", "Tamrix.exe", true, true},
+                    RecordedProcessCase{"TamrixInOtherCase", "tAMRIX.EXE", true, true}),
+    [](const testing::TestParamInfo<RecordedProcessCase>& info) {
+        return std::string(info.param.name);
+    });
+
 TEST_F(MonitorRestartTest, DestroyingWhileItSleepsReturnsWithinAPass) {
     WriteOptions("");
     StartMonitor();
