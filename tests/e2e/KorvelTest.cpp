@@ -74,9 +74,10 @@ protected:
 
     // The five options appear once korvel has built its supervisor, which it does right after
     // "Process detected.".
+    // The supervisor writes the five options back one by one: wait for the last, so that no
+    // read meets the file halfway through a rewrite.
     bool WaitForOptions(const TKorvelLayout& layout) {
-        return WaitUntil([&] { return layout.IniValue("Options", "auto_exit").has_value(); },
-                         Patience);
+        return WaitUntil([&] { return layout.IniSection("Options").size() == 5; }, Patience);
     }
 };
 
