@@ -1,5 +1,5 @@
 # The two commands of the README. Both install what they lack (Debian 12, as root).
-.PHONY: test demo build clean format
+.PHONY: test demo build package clean format
 
 test:
 	tools/test.sh
@@ -8,9 +8,11 @@ demo:
 	tools/demo.sh
 
 build:
-	tools/ensure-deps.sh
-	cmake --preset cross
-	cmake --build --preset cross
+	tools/build.sh
+
+# The release zip (stripped executables, korvel.ini, README, integrator kit) in build/cross.
+package: build
+	cd build/cross && cpack -G ZIP
 
 format:
 	clang-format -i $$(git ls-files '*.h' '*.cpp')
