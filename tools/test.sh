@@ -5,15 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 
-tools/ensure-deps.sh
-
-BUILD_DIR=${BUILD_DIR:-$ROOT/build/cross}
-if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
-    cmake -S "$ROOT" -B "$BUILD_DIR" -G "Unix Makefiles" \
-        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo
-fi
-cmake --build "$BUILD_DIR" -j "$(nproc)"
+export BUILD_DIR=${BUILD_DIR:-$ROOT/build/cross}
+tools/build.sh
 
 . tools/winebed.sh
 trap winebed_stop EXIT
