@@ -3,10 +3,7 @@
 
 #include <cstdint>
 
-// The smaller / larger of two signed 64-bit numbers; on a tie, the second.
-constexpr std::int64_t Min64(std::int64_t a, std::int64_t b) noexcept {
-    return a < b ? a : b;
-}
-constexpr std::int64_t Max64(std::int64_t a, std::int64_t b) noexcept {
-    return a > b ? a : b;
-}
+// The smaller of two signed 64-bit numbers: the first when it is the smaller, else the second.
+std::int64_t Min64(std::int64_t a, std::int64_t b) noexcept;
+// The larger of two signed 64-bit numbers: the first when it is the larger, else the second.
+std::int64_t Max64(std::int64_t a, std::int64_t b) noexcept;

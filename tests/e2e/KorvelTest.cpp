@@ -67,6 +67,19 @@ protected:
             << Joined(layout.LogLines());
     }
 
+    // One stretch of Tamrix's life from start to shutdown, with auto_exit on: the watchdog must
+    // end by itself, having logged exactly that stretch.
+    void SuperviseOneStretchAndEnd(const TKorvelLayout& layout, const TChildProcess& korvel) {
+        TKorvelLayout::SetTamrixEvent(Startup);
+        ExpectLogLine(layout, "Process detected.");
+        ASSERT_TRUE(WaitForOptions(layout));
+        SignalShutdown();
+        ExpectExitCode(korvel, 0);
+        EXPECT_THAT(layout.LogLines(),
+                    ElementsAre("Log created", "Korvel started.", "Process detected.",
+                                "Shutdown detected.", "Korvel shut down."));
+    }
+
     void ExpectExitCode(const TChildProcess& korvel, std::uint32_t code) {
         ASSERT_TRUE(korvel.WaitForExit(Patience)) << "korvel did not end";
         EXPECT_EQ(korvel.ExitCode(), std::optional<std::uint32_t>(code));
@@ -143,15 +156,7 @@ TEST_F(KorvelTest, StartupAlreadySetIsDetectedRightAfterTheStart) {
 TEST_F(KorvelTest, ShutdownWithAutoExitEndsTheWatchdog) {
     TKorvelLayout layout;
     TChildProcess& korvel = layout.StartKorvel();
-    TKorvelLayout::SetTamrixEvent(Startup);
-    ExpectLogLine(layout, "Process detected.");
-    ASSERT_TRUE(WaitForOptions(layout));
-
-    SignalShutdown();
-    ExpectExitCode(korvel, 0);
-    EXPECT_THAT(layout.LogLines(),
-                ElementsAre("Log created", "Korvel started.", "Process detected.",
-                            "Shutdown detected.", "Korvel shut down."));
+    SuperviseOneStretchAndEnd(layout, korvel);
     // The watchdog consumed the shutdown.
     EXPECT_FALSE(TKorvelLayout::IsTamrixEventSet(Shutdown));
 }
@@ -416,14 +421,7 @@ TEST_F(KorvelTest, LogGoesBesideItsOwnFolderWhateverTheWorkingDirectory) {
     layout.Temp().MakeDir("logs");
     TChildProcess& korvel = layout.StartKorvel("", elsewhere);
     ExpectLogLine(layout, "Korvel started.");
-    TKorvelLayout::SetTamrixEvent(Startup);
-    ExpectLogLine(layout, "Process detected.");
-    ASSERT_TRUE(WaitForOptions(layout));
-    SignalShutdown();
-    ExpectExitCode(korvel, 0);
-    EXPECT_THAT(layout.LogLines(),
-                ElementsAre("Log created", "Korvel started.", "Process detected.",
-                            "Shutdown detected.", "Korvel shut down."));
+    SuperviseOneStretchAndEnd(layout, korvel);
     EXPECT_FALSE(TTempDir::FileExists(layout.Temp().File("logs\\korvel.log")));
     EXPECT_FALSE(TTempDir::FileExists(elsewhere + "\\korvel.ini"));
 }
@@ -434,15 +432,8 @@ TEST_P(KorvelArgumentsTest, AreIgnored) {
     TKorvelLayout layout;
     TChildProcess& korvel = layout.StartKorvel(GetParam());
     ExpectLogLine(layout, "Korvel started.");
-    TKorvelLayout::SetTamrixEvent(Startup);
-    ExpectLogLine(layout, "Process detected.");
-    ASSERT_TRUE(WaitForOptions(layout));
-    SignalShutdown();
-    ExpectExitCode(korvel, 0);
+    SuperviseOneStretchAndEnd(layout, korvel);
     EXPECT_FALSE(HasMessageBox(korvel.ProcessId()));
-    EXPECT_THAT(layout.LogLines(),
-                ElementsAre("Log created", "Korvel started.", "Process detected.",
-                            "Shutdown detected.", "Korvel shut down."));
     EXPECT_EQ(layout.IniSection("Options"), DefaultOptions);
 }
 

@@ -1,5 +1,7 @@
 #include "KorvelLayout.h"
 
+#include "WatchdogEvents.h"
+
 #include "Errors.h"
 #include "KorvelProtocol.h"
 #include "PathText.h"
@@ -121,14 +123,7 @@ std::string TKorvelLayout::ReadLog() const {
 }
 
 std::vector<std::string> TKorvelLayout::LogLines() const {
-    static const std::regex timestamp(R"(^\d{4}-\d\d-\d\d \d\d.\d\d.\d\d )");
-    const std::string text = ReadLog();
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-        lines.push_back(std::regex_replace(text.substr(start, end - start), timestamp, "",
-                                           std::regex_constants::format_first_only));
-    return lines;
+    return LogLinesWithoutTimestamps(ReadLog());
 }
 
 bool TKorvelLayout::WaitForLogLine(const std::string& line, std::uint32_t timeoutMs,

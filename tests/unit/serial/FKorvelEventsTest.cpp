@@ -6,6 +6,8 @@
 #include "support/Processes.h"
 #include "WinApi.h"
 
+#include "WatchdogEvents.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,35 +19,6 @@
 
 namespace {
 
-// The names written out here rather than taken from the protocol header, so that a wrong name
-// there shows up too.
-struct TRole {
-    const char* Name;
-    TEvent& (TKorvelEvents::*Get)() noexcept;
-};
-
-const TRole Roles[] = {
-    {"TamrixMainThread", &TKorvelEvents::MainThread},
-    {"TamrixMainThreadBusy", &TKorvelEvents::MainThreadBusy},
-    {"TamrixStartup", &TKorvelEvents::Startup},
-    {"TamrixShutdown", &TKorvelEvents::Shutdown},
-    {"TamrixCallStream", &TKorvelEvents::CallStream},
-};
-
-// One character per role, in the order of Roles: '1' set, '0' not set, '?' the wait failed.
-std::string States(TKorvelEvents& events) {
-    std::string states;
-    for (const TRole& role : Roles) {
-        const WaitResult result = (events.*role.Get)().WaitFor(0);
-        states += result == WaitResult::Signaled ? '1' : result == WaitResult::TimedOut ? '0' : '?';
-    }
-    return states;
-}
-
-std::string States() {
-    return States(*TKorvelEvents::KorvelEvents());
-}
-
 // Looks without creating: OpenEventA fails for a name nobody holds.
 bool EventExists(const char* name) {
     const THandle event(OpenEventA(SYNCHRONIZE, FALSE, name));
@@ -54,7 +27,7 @@ bool EventExists(const char* name) {
 
 std::string NamesThatExist() {
     std::string names;
-    for (const TRole& role : Roles)
+    for (const TEventRole& role : EventRoles)
         if (EventExists(role.Name))
             names += std::string(names.empty() ? "" : " ") + role.Name;
     return names;
@@ -99,9 +72,7 @@ protected:
     // The events are global to the session: leave them unset for whatever runs next.
     void TearDown() override {
         try {
-            const TKorvelEventsRef events = TKorvelEvents::KorvelEvents();
-            for (const TRole& role : Roles)
-                ((*events).*role.Get)().ResetEvent();
+            ResetWatchdogEvents();
         } catch (const Exception& e) {
             ADD_FAILURE() << "cannot reset the events: " << e.Message();
         }
@@ -157,7 +128,7 @@ TEST_F(FKorvelEventsTest, TheFiveAreCreatedUnsetWhenNoneExists) {
     EXPECT_EQ(NamesThatExist(),
               "TamrixMainThread TamrixMainThreadBusy TamrixStartup TamrixShutdown "
               "TamrixCallStream");
-    EXPECT_EQ(States(), "00000");
+    EXPECT_EQ(WatchdogStates(), "00000");
 }
 
 TEST_F(FKorvelEventsTest, ReleasingTheSetClosesItsHandles) {
@@ -173,30 +144,30 @@ class FKorvelEventsRoleTest : public FKorvelEventsTest,
                               public testing::WithParamInterface<std::size_t> {
 protected:
     std::string OnlyThisRoleSet() const {
-        std::string states(std::size(Roles), '0');
+        std::string states(std::size(EventRoles), '0');
         states[GetParam()] = '1';
         return states;
     }
 };
 
 TEST_P(FKorvelEventsRoleTest, EachFieldIsTheEventOfItsName) {
-    const THandle event(OpenEventA(EVENT_MODIFY_STATE, FALSE, Roles[GetParam()].Name));
+    const THandle event(OpenEventA(EVENT_MODIFY_STATE, FALSE, EventRoles[GetParam()].Name));
     ASSERT_TRUE(event.IsValid());
     SetEvent(event.Get());
-    EXPECT_EQ(States(), OnlyThisRoleSet());
+    EXPECT_EQ(WatchdogStates(), OnlyThisRoleSet());
 }
 
 TEST_P(FKorvelEventsRoleTest, AnEventAnotherProcessHoldsSetIsOpenedSet) {
     ASSERT_NO_FATAL_FAILURE(ReleaseAndExpectNoneExists());
-    const auto tool = StartEventTool(std::string("set ") + Roles[GetParam()].Name + " 60000");
+    const auto tool = StartEventTool(std::string("set ") + EventRoles[GetParam()].Name + " 60000");
     TKorvelEvents::CreateKorvelEvents();
-    EXPECT_EQ(States(), OnlyThisRoleSet());
+    EXPECT_EQ(WatchdogStates(), OnlyThisRoleSet());
 }
 
 // A kernel object of another kind under the name: the OS refuses the event.
 TEST_P(FKorvelEventsRoleTest, ANameTakenByAMutexRaisesAndReleasesTheEventsOpenedBefore) {
     ASSERT_NO_FATAL_FAILURE(ReleaseAndExpectNoneExists());
-    const THandle mutex(CreateMutexA(nullptr, FALSE, Roles[GetParam()].Name));
+    const THandle mutex(CreateMutexA(nullptr, FALSE, EventRoles[GetParam()].Name));
     ASSERT_TRUE(mutex.IsValid());
     // The first error text and the first throw of the process open handles that stay (the
     // message table, the unwinder's state): let them be opened before counting.
@@ -218,7 +189,7 @@ TEST_P(FKorvelEventsRoleTest, ANameTakenByAMutexRaisesAndReleasesTheEventsOpened
 
 INSTANTIATE_TEST_SUITE_P(Roles, FKorvelEventsRoleTest, testing::Range<std::size_t>(0, 5),
                          [](const testing::TestParamInfo<std::size_t>& info) {
-                             return std::string(Roles[info.param].Name);
+                             return std::string(EventRoles[info.param].Name);
                          });
 
 // The same kernel objects seen from another process, both ways.
@@ -240,7 +211,7 @@ TEST_P(FKorvelEventsCrossTest, AnotherProcessSeesAndChangesTheSameEvents) {
                              GetParam().Arguments);
     ASSERT_TRUE(tool.WaitForExit(20000));
     EXPECT_EQ(tool.ExitCode(), GetParam().ExitCode);
-    EXPECT_EQ(States(), GetParam().StatesAfter);
+    EXPECT_EQ(WatchdogStates(), GetParam().StatesAfter);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -260,18 +231,18 @@ TEST_F(FKorvelEventsTest, ARebuildKeepsTheStatesWhileAnotherProcessHoldsTheEvent
     TKorvelEvents::KorvelEvents()->Startup().SetEvent();
     TKorvelEvents::KorvelEvents()->CallStream().SetEvent();
     TKorvelEvents::RecreateKorvelEvents();
-    EXPECT_EQ(States(), "00101");
+    EXPECT_EQ(WatchdogStates(), "00101");
 }
 
 TEST_F(FKorvelEventsTest, ARebuildWhileNobodyElseHoldsTheEventsGivesFreshUnsetOnes) {
     {
         const TKorvelEventsRef events = TKorvelEvents::KorvelEvents();
-        for (const TRole& role : Roles)
+        for (const TEventRole& role : EventRoles)
             ((*events).*role.Get)().SetEvent();
-        ASSERT_EQ(States(*events), "11111");
+        ASSERT_EQ(WatchdogStates(*events), "11111");
     }
     TKorvelEvents::RecreateKorvelEvents();
-    EXPECT_EQ(States(), "00000");
+    EXPECT_EQ(WatchdogStates(), "00000");
 }
 
 TEST_F(FKorvelEventsTest, AFailedRebuildLeavesNoSetUntilTheOSAllowsOneAgain) {
@@ -283,7 +254,7 @@ TEST_F(FKorvelEventsTest, AFailedRebuildLeavesNoSetUntilTheOSAllowsOneAgain) {
     EXPECT_EQ(NamesThatExist(), "");
 
     mutex.Reset();
-    EXPECT_EQ(States(), "00000");
+    EXPECT_EQ(WatchdogStates(), "00000");
 }
 
 // The watchdog's main thread waits on Shutdown without a limit while the supervisor may rebuild

@@ -7,6 +7,8 @@
 #include "support/TempDir.h"
 #include "WinApi.h"
 
+#include "WatchdogEvents.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -15,40 +17,13 @@
 
 namespace {
 
-TEvent& (TKorvelEvents::*const Roles[])() noexcept = {
-    &TKorvelEvents::MainThread, &TKorvelEvents::MainThreadBusy, &TKorvelEvents::Startup,
-    &TKorvelEvents::Shutdown, &TKorvelEvents::CallStream};
-
-// One character per event as the watchdog sees it, in the order MainThread, MainThreadBusy,
-// Startup, Shutdown, CallStream: '1' set, '0' not set, '?' the wait failed.
-std::string WatchdogStates() {
-    const TKorvelEventsRef events = TKorvelEvents::KorvelEvents();
-    std::string states;
-    for (const auto role : Roles) {
-        const WaitResult result = ((*events).*role)().WaitFor(0);
-        states += result == WaitResult::Signaled ? '1' : result == WaitResult::TimedOut ? '0' : '?';
-    }
-    return states;
-}
-
 std::string ReadIni(const std::string& path, const char* section, const char* key) {
     char value[256] = {};
     GetPrivateProfileStringA(section, key, "<missing>", value, sizeof value, path.c_str());
     return value;
 }
 
-class KorvelLinkTest : public testing::Test {
-protected:
-    void SetUp() override { TKorvelEvents::CreateKorvelEvents(); }
-
-    // The events are global to the session: leave them unset for whatever runs next.
-    void TearDown() override {
-        const TKorvelEventsRef events = TKorvelEvents::KorvelEvents();
-        for (const auto role : Roles)
-            ((*events).*role)().ResetEvent();
-        TKorvelEvents::ReleaseKorvelEvents();
-    }
-};
+class KorvelLinkTest : public TWatchdogEventsTest {};
 
 struct TCallCase {
     const char* Name;

@@ -7,6 +7,7 @@
 #include "Log.h"
 #include "Monitor.h"
 #include "TempDir.h"
+#include "WatchdogEvents.h"
 #include "WinApi.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -23,15 +23,6 @@ namespace {
 
 TKorvelEventsRef Events() {
     return TKorvelEvents::KorvelEvents();
-}
-
-void ResetAllEvents() {
-    auto events = Events();
-    events->MainThread().ResetEvent();
-    events->MainThreadBusy().ResetEvent();
-    events->Startup().ResetEvent();
-    events->Shutdown().ResetEvent();
-    events->CallStream().ResetEvent();
 }
 
 // What Tamrix does at a pass: called with the tick the sleep has just reached.
@@ -46,11 +37,10 @@ struct LoopCase {
     const char* expectedLines; // the lines before "Trying to kill...", joined by "|"
 };
 
-class MonitorLoopTest : public testing::TestWithParam<LoopCase> {
+class MonitorLoopTest : public TWatchdogEventsTest, public testing::WithParamInterface<LoopCase> {
 protected:
     void SetUp() override {
-        TKorvelEvents::CreateKorvelEvents();
-        ResetAllEvents();
+        TWatchdogEventsTest::SetUp();
         // "..\Tamrix.exe" is looked for from here and is missing.
         const std::string work = FDir.File("korvel");
         CreateDirectoryA(work.c_str(), nullptr);
@@ -59,22 +49,12 @@ protected:
     }
     void TearDown() override {
         SetCurrentDirectoryA(FOldDirectory);
-        ResetAllEvents();
-        TKorvelEvents::ReleaseKorvelEvents();
+        TWatchdogEventsTest::TearDown();
     }
 
     TTempDir FDir;
     char FOldDirectory[MAX_PATH] = {};
 };
-
-std::vector<std::string> LogLines(const std::string& text) {
-    static const std::regex stamp(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )");
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-        lines.push_back(std::regex_replace(text.substr(start, end - start), stamp, ""));
-    return lines;
-}
 
 TEST_P(MonitorLoopTest, DetectsAtTheExpectedTick) {
     const LoopCase& c = GetParam();
@@ -99,7 +79,8 @@ TEST_P(MonitorLoopTest, DetectsAtTheExpectedTick) {
     EXPECT_EQ(detectedAt, c.detectedAt);
     std::string expected = std::string("Log created|") + c.expectedLines;
     std::string actual;
-    for (const std::string& line : LogLines(TTempDir::ReadFile(FDir.File("korvel.log")))) {
+    for (const std::string& line :
+         LogLinesWithoutTimestamps(TTempDir::ReadFile(FDir.File("korvel.log")))) {
         if (line.rfind("Trying to kill...", 0) == 0)
             break;
         actual += (actual.empty() ? "" : "|") + line;

@@ -4,6 +4,7 @@
 #include "Log.h"
 #include "Monitor.h"
 #include "TempDir.h"
+#include "WatchdogEvents.h"
 #include "WinApi.h"
 
 #include <gtest/gtest.h>
@@ -13,11 +14,8 @@
 
 namespace {
 
-class ReportEventErrorTest : public testing::Test {
+class ReportEventErrorTest : public TWatchdogEventsTest {
 protected:
-    void SetUp() override { TKorvelEvents::CreateKorvelEvents(); }
-    void TearDown() override { TKorvelEvents::ReleaseKorvelEvents(); }
-
     std::string LogText() const {
         return TTempDir::FileExists(FLogFile) ? TTempDir::ReadFile(FLogFile) : std::string();
     }

@@ -7,13 +7,13 @@
 #include "Processes.h"
 #include "TamrixScript.h"
 #include "TempDir.h"
+#include "WatchdogEvents.h"
 #include "WinApi.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <memory>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,20 +22,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-void ResetAllEvents() {
-    auto events = TKorvelEvents::KorvelEvents();
-    for (TEvent* event : {&events->MainThread(), &events->MainThreadBusy(), &events->Startup(),
-                          &events->Shutdown(), &events->CallStream()})
-        event->ResetEvent();
-}
-
 // <tmp>\app\Tamrix.exe (the double, when wanted) and <tmp>\app\korvel as the current directory,
 // as the watchdog has it; the settings file is <tmp>\app\korvel\korvel.ini.
-class MonitorRestartTest : public testing::Test {
+class MonitorRestartTest : public TWatchdogEventsTest {
 protected:
     void SetUp() override {
-        TKorvelEvents::CreateKorvelEvents();
-        ResetAllEvents();
+        TWatchdogEventsTest::SetUp();
         CreateDirectoryA(FApp.c_str(), nullptr);
         CreateDirectoryA(FKorvel.c_str(), nullptr);
         GetCurrentDirectoryA(MAX_PATH, FOldDirectory);
@@ -54,8 +46,7 @@ protected:
             }
         }
         SetCurrentDirectoryA(FOldDirectory);
-        ResetAllEvents();
-        TKorvelEvents::ReleaseKorvelEvents();
+        TWatchdogEventsTest::TearDown();
     }
 
     void InstallDouble(std::initializer_list<TScriptEntry> script) {
@@ -78,16 +69,9 @@ protected:
 
     // The log's lines without their timestamps.
     std::vector<std::string> LogLines() const {
-        static const std::regex stamp(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )");
-        std::vector<std::string> lines;
         if (!TTempDir::FileExists(FLogFile))
-            return lines;
-        const std::string text = TTempDir::ReadFile(FLogFile);
-        std::size_t start = 0;
-        for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos;
-             start = end + 2)
-            lines.push_back(std::regex_replace(text.substr(start, end - start), stamp, ""));
-        return lines;
+            return {};
+        return LogLinesWithoutTimestamps(TTempDir::ReadFile(FLogFile));
     }
     bool WaitForLogLine(const std::string& line, int count = 1,
                         std::chrono::milliseconds timeout = 30s) const {

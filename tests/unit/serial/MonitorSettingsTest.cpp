@@ -5,6 +5,7 @@
 #include "Log.h"
 #include "Monitor.h"
 #include "TempDir.h"
+#include "WatchdogEvents.h"
 #include "WinApi.h"
 
 #include <gtest/gtest.h>
@@ -21,11 +22,8 @@ public:
     using TMonitor::TMonitor;
 };
 
-class MonitorSettingsTest : public testing::Test {
+class MonitorSettingsTest : public TWatchdogEventsTest {
 protected:
-    void SetUp() override { TKorvelEvents::CreateKorvelEvents(); }
-    void TearDown() override { TKorvelEvents::ReleaseKorvelEvents(); }
-
     std::unique_ptr<TMonitorProbe> Create() {
         return std::make_unique<TMonitorProbe>(FLog, FIni, SystemClock());
     }

@@ -6,25 +6,14 @@
 #include "support/TempDir.h"
 #include "WinApi.h"
 
+#include "WatchdogEvents.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 namespace {
-
-TEvent& (TKorvelEvents::*const Roles[])() noexcept = {
-    &TKorvelEvents::MainThread, &TKorvelEvents::MainThreadBusy, &TKorvelEvents::Startup,
-    &TKorvelEvents::Shutdown, &TKorvelEvents::CallStream};
-
-// '1' per set event, in the order MainThread, MainThreadBusy, Startup, Shutdown, CallStream.
-std::string WatchdogStates() {
-    const TKorvelEventsRef events = TKorvelEvents::KorvelEvents();
-    std::string states;
-    for (const auto role : Roles)
-        states += ((*events).*role)().WaitFor(0) == WaitResult::Signaled ? '1' : '0';
-    return states;
-}
 
 std::string Whats(const std::vector<TTraceRecord>& trace) {
     std::string whats;
@@ -35,20 +24,13 @@ std::string Whats(const std::vector<TTraceRecord>& trace) {
 
 // An application folder with the double installed as Tamrix.exe and the watchdog's subfolder.
 // The fixture holds the event set, so the events keep what the double did after it has ended.
-class TamrixDoubleTest : public testing::Test {
+class TamrixDoubleTest : public TWatchdogEventsTest {
 protected:
     void SetUp() override {
-        TKorvelEvents::CreateKorvelEvents();
+        TWatchdogEventsTest::SetUp();
         ASSERT_TRUE(
             CopyFileA((TestBinDirectory() + "\\TamrixDouble.exe").c_str(), FExe.c_str(), FALSE));
         ASSERT_TRUE(CreateDirectoryA(FApp.File("korvel").c_str(), nullptr));
-    }
-
-    void TearDown() override {
-        const TKorvelEventsRef events = TKorvelEvents::KorvelEvents();
-        for (const auto role : Roles)
-            ((*events).*role)().ResetEvent();
-        TKorvelEvents::ReleaseKorvelEvents();
     }
 
     // Runs the double to its end; gives its exit code.

@@ -1,0 +1,50 @@
+#include "WatchdogEvents.h"
+
+#include <regex>
+
+const TEventRole EventRoles[5] = {
+    {"TamrixMainThread", &TKorvelEvents::MainThread},
+    {"TamrixMainThreadBusy", &TKorvelEvents::MainThreadBusy},
+    {"TamrixStartup", &TKorvelEvents::Startup},
+    {"TamrixShutdown", &TKorvelEvents::Shutdown},
+    {"TamrixCallStream", &TKorvelEvents::CallStream},
+};
+
+std::string WatchdogStates(TKorvelEvents& events) {
+    std::string states;
+    for (const TEventRole& role : EventRoles) {
+        const WaitResult result = (events.*role.Get)().WaitFor(0);
+        states += result == WaitResult::Signaled ? '1' : result == WaitResult::TimedOut ? '0' : '?';
+    }
+    return states;
+}
+
+std::string WatchdogStates() {
+    return WatchdogStates(*TKorvelEvents::KorvelEvents());
+}
+
+void ResetWatchdogEvents() {
+    const TKorvelEventsRef events = TKorvelEvents::KorvelEvents();
+    for (const TEventRole& role : EventRoles)
+        ((*events).*role.Get)().ResetEvent();
+}
+
+void TWatchdogEventsTest::SetUp() {
+    TKorvelEvents::CreateKorvelEvents();
+    ResetWatchdogEvents();
+}
+
+void TWatchdogEventsTest::TearDown() {
+    ResetWatchdogEvents();
+    TKorvelEvents::ReleaseKorvelEvents();
+}
+
+std::vector<std::string> LogLinesWithoutTimestamps(const std::string& text) {
+    static const std::regex timestamp(R"(^\d{4}-\d\d-\d\d \d\d.\d\d.\d\d )");
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(std::regex_replace(text.substr(start, end - start), timestamp, "",
+                                           std::regex_constants::format_first_only));
+    return lines;
+}
