@@ -49,20 +49,8 @@ std::string OSErrorMessage(std::uint32_t errorCode) {
     return head + SysErrorMessage(errorCode);
 }
 
-#if defined(_MSC_VER)
-__declspec(noinline)
-#else
-__attribute__((noinline))
-#endif
-    [[noreturn]] static void RaiseOSErrorAt(std::uint32_t errorCode, const void* address) {
-    throw EOSError(OSErrorMessage(errorCode), errorCode, address);
-}
-
-void RaiseOSError(std::uint32_t errorCode) {
-    RaiseOSErrorAt(errorCode, KORVEL_RETURN_ADDRESS());
-}
-
+// Out of line (its own unit): the return address is then a code address in whoever raised.
 void RaiseLastOSError() {
     const DWORD code = GetLastError();
-    RaiseOSErrorAt(code, KORVEL_RETURN_ADDRESS());
+    throw EOSError(OSErrorMessage(code), code, KORVEL_RETURN_ADDRESS());
 }

@@ -67,9 +67,6 @@ std::string_view TrimSystemText(std::string_view text) noexcept;
 // "A call to an OS function failed" for code 0.
 std::string OSErrorMessage(std::uint32_t errorCode);
 
-// Raises EOSError for the given code. The address reported is that of the caller.
-[[noreturn]] void RaiseOSError(std::uint32_t errorCode);
-
 // Reads the thread's last error first, then raises EOSError for it. Call it on the line right after
 // the failing API call.
 [[noreturn]] void RaiseLastOSError();

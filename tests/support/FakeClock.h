@@ -21,7 +21,6 @@ public:
     void Sleep(std::uint32_t milliseconds) override;
 
     void SetTicks(std::uint32_t ticks) noexcept { FTicks = ticks; }
-    void Advance(std::uint32_t milliseconds) noexcept { FTicks += milliseconds; }
     // Number of Sleep calls so far.
     std::uint64_t SleepCount() const noexcept { return FSleepCount; }
 

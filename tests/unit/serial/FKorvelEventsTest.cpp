@@ -172,7 +172,8 @@ TEST_P(FKorvelEventsRoleTest, ANameTakenByAMutexRaisesAndReleasesTheEventsOpened
     // The first error text and the first throw of the process open handles that stay (the
     // message table, the unwinder's state): let them be opened before counting.
     try {
-        RaiseOSError(ERROR_INVALID_HANDLE);
+        SetLastError(ERROR_INVALID_HANDLE);
+        RaiseLastOSError();
     } catch (const EOSError&) {
     }
     const DWORD before = HandleCount();
