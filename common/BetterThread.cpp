@@ -5,33 +5,16 @@
 
 #include <process.h>
 
-#include <cstdio>
-#include <string>
-
-namespace {
-
-[[noreturn]] void RaiseThreadError(DWORD code) {
-    char text[64];
-    // %d: the OS code as the signed number it is reported as.
-    std::snprintf(text, sizeof text, " (%d)", static_cast<int>(code));
-    throw EThread("Thread Error: " + SysErrorMessage(code) + text);
-}
-
-} // namespace
-
-TThread::TThread(bool createSuspended) : FCreateSuspended(createSuspended) {
+TThread::TThread() {
     unsigned threadId = 0;
-    // Always suspended, whatever the argument: the object is not fully built yet, and the thread
-    // procedure must not reach Execute before the owner says so. _beginthreadex rather than
-    // CreateThread so that the C runtime sets up its per-thread data for the body.
+    // Suspended: the object is not fully built yet, and the thread procedure must not reach
+    // Execute before the owner says so. _beginthreadex rather than CreateThread so that the C
+    // runtime sets up its per-thread data for the body.
     const auto handle =
         _beginthreadex(nullptr, 0, &TThread::ThreadProc, this, CREATE_SUSPENDED, &threadId);
-    if (handle == 0) {
-        const DWORD code = GetLastError();
-        throw EThread("Thread creation error: " + SysErrorMessage(code));
-    }
+    if (handle == 0)
+        RaiseLastOSError(TOSFailure::ThreadCreation);
     FHandle.Reset(reinterpret_cast<void*>(handle));
-    FThreadID = threadId;
 }
 
 TThread::~TThread() {
@@ -41,23 +24,17 @@ TThread::~TThread() {
         // Terminated before the resume: a thread that never ran then skips Execute, which here may
         // already be pure virtual or belong to a destroyed descendant.
         Terminate();
-        if (FCreateSuspended)
-            Resume();
+        Resume();
     }
     // Even after Finished: the thread still runs its last instructions (and the C runtime's
     // thread cleanup) on this object's behalf until it has really ended.
     WaitFor();
 }
 
-void TThread::AfterConstruction() {
-    if (!FCreateSuspended)
-        Resume();
-}
-
 void TThread::Resume() {
     const DWORD previous = ResumeThread(FHandle.Get());
     if (previous == static_cast<DWORD>(-1))
-        RaiseThreadError(GetLastError());
+        RaiseLastOSError(TOSFailure::Thread);
     // A previous count of 1 means this call released the last suspension: the thread now runs.
     // 0 means it already ran; above 1, it is still suspended.
     if (previous == 1)
@@ -66,10 +43,10 @@ void TThread::Resume() {
 
 std::uint32_t TThread::WaitFor() {
     if (WaitForSingleObject(FHandle.Get(), INFINITE) == WAIT_FAILED)
-        RaiseThreadError(GetLastError());
+        RaiseLastOSError(TOSFailure::Thread);
     DWORD exitCode = 0;
     if (!GetExitCodeThread(FHandle.Get(), &exitCode))
-        RaiseThreadError(GetLastError());
+        RaiseLastOSError(TOSFailure::Thread);
     return exitCode;
 }
 
@@ -89,7 +66,7 @@ unsigned __stdcall TThread::ThreadProc(void* self) {
     return 0;
 }
 
-TBetterThread::TBetterThread(TClock& clock) : TThread(true), FClock(clock) {}
+TBetterThread::TBetterThread(TClock& clock) : FClock(clock) {}
 
 TBetterThread::~TBetterThread() {
     Stop(-1);

@@ -24,26 +24,21 @@
 #include <cstdint>
 #include <exception>
 
-// The runtime pieces a thread object rests on. The OS thread is always created suspended; nothing
-// of Execute runs before Resume.
+// The runtime pieces a thread object rests on. The OS thread is always created suspended: a C++
+// constructor runs before the descendant's is done, so nothing of Execute may run before Resume.
 class TThread {
 public:
     // Owner thread. Raises EThread ("Thread creation error: %s") when the OS cannot create the
-    // thread. A C++ constructor cannot run a step after the most derived constructor, so a thread
-    // created with createSuspended clear starts only when its creator calls AfterConstruction.
-    explicit TThread(bool createSuspended);
-    // Owner thread. If the thread has not finished: Terminate, Resume when created suspended,
-    // WaitFor. In every case it then waits for the OS thread itself to end (it may still be between
-    // DoTerminate and its exit), closes the handle and releases a stored error. A destructor cannot
-    // raise: an EThread here ends the process, since freeing the object while its thread might
-    // still run it would be worse.
+    // thread.
+    TThread();
+    // Owner thread. If the thread has not finished: Terminate, Resume, WaitFor. In every case it
+    // then waits for the OS thread itself to end (it may still be between DoTerminate and its
+    // exit), closes the handle and releases a stored error. A destructor cannot raise: an EThread
+    // here ends the process, since freeing the object while its thread might still run it would be
+    // worse.
     virtual ~TThread();
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;
-
-    // Owner thread, once the object is fully built: resumes the thread unless it was created
-    // suspended. Raises EThread as Resume does.
-    void AfterConstruction();
 
     // Owner thread. Resumes the OS thread; Suspended clears once it really runs. On a running
     // thread it changes nothing. Raises EThread ("Thread Error: %s (%d)") when the OS refuses.
@@ -55,15 +50,9 @@ public:
     std::uint32_t WaitFor();
 
     bool Terminated() const noexcept { return FTerminated; }
-    bool Suspended() const noexcept { return FSuspended; }
-    bool CreateSuspended() const noexcept { return FCreateSuspended; }
-    // The thread procedure has run DoTerminate; the OS thread may still be ending.
-    bool Finished() const noexcept { return FFinished; }
-    // The error that escaped Execute, if any; released with the object. Read it only once
-    // Finished is set.
+    // The error that escaped Execute, if any; released with the object. Read it only once the
+    // thread has finished.
     std::exception_ptr FatalException() const noexcept { return FFatalException; }
-    std::uint32_t ThreadID() const noexcept { return FThreadID; }
-    void* Handle() const noexcept { return FHandle.Get(); }
 
 protected:
     // The thread body. Runs on the worker thread; whatever it raises is caught and kept in
@@ -73,12 +62,15 @@ protected:
     // not raise: nothing is left on the thread to catch it.
     virtual void DoTerminate() noexcept {}
 
+    bool Suspended() const noexcept { return FSuspended; }
+    // The thread procedure has run DoTerminate; the OS thread may still be ending.
+    bool Finished() const noexcept { return FFinished; }
+    void* Handle() const noexcept { return FHandle.Get(); }
+
 private:
     static unsigned __stdcall ThreadProc(void* self);
 
     THandle FHandle;
-    std::uint32_t FThreadID = 0;
-    const bool FCreateSuspended;
     std::atomic<bool> FTerminated{false};
     std::atomic<bool> FSuspended{true};
     std::atomic<bool> FFinished{false};

@@ -49,8 +49,45 @@ std::string OSErrorMessage(std::uint32_t errorCode) {
     return head + SysErrorMessage(errorCode);
 }
 
-// Out of line (its own unit): the return address is then a code address in whoever raised.
-void RaiseLastOSError() {
+namespace {
+
+[[noreturn]] void Raise(TOSFailure failure, std::uint32_t code, std::string_view context,
+                        const void* address) {
+    switch (failure) {
+    case TOSFailure::ThreadCreation:
+        throw EThread("Thread creation error: " + SysErrorMessage(code), address);
+    case TOSFailure::Thread: {
+        char number[32];
+        // %d: the OS code as the signed number it is reported as.
+        std::snprintf(number, sizeof number, " (%d)", static_cast<int>(code));
+        throw EThread("Thread Error: " + SysErrorMessage(code) + number, address);
+    }
+    case TOSFailure::File:
+        throw EInOutError(std::string(context) + ". " + OSErrorMessage(code), address);
+    case TOSFailure::Call:
+        break;
+    }
+    throw EOSError(OSErrorMessage(code), code, address);
+}
+
+} // namespace
+
+// Both out of line (their own unit): the return address is then a code address in whoever raised.
+void RaiseOSError(TOSFailure failure, std::uint32_t code, std::string_view context) {
+    Raise(failure, code, context, KORVEL_RETURN_ADDRESS());
+}
+
+void RaiseLastOSError(TOSFailure failure, std::string_view context) {
     const DWORD code = GetLastError();
-    throw EOSError(OSErrorMessage(code), code, KORVEL_RETURN_ADDRESS());
+    Raise(failure, code, context, KORVEL_RETURN_ADDRESS());
+}
+
+std::uint32_t LastOSErrorCode() noexcept {
+    return GetLastError();
+}
+
+TKeepLastError::TKeepLastError() noexcept : FCode(GetLastError()) {}
+
+TKeepLastError::~TKeepLastError() {
+    SetLastError(FCode);
 }

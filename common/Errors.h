@@ -67,6 +67,37 @@ std::string_view TrimSystemText(std::string_view text) noexcept;
 // "A call to an OS function failed" for code 0.
 std::string OSErrorMessage(std::uint32_t errorCode);
 
-// Reads the thread's last error first, then raises EOSError for it. Call it on the line right after
-// the failing API call.
-[[noreturn]] void RaiseLastOSError();
+// What kind of OS call failed; it decides the class of the error raised and its fixed text. Every
+// such text is built in one place (Errors.cpp).
+enum class TOSFailure : std::uint8_t {
+    Call,           // EOSError, "System Error.  Code: %d.\r\n%s"
+    ThreadCreation, // EThread, "Thread creation error: %s"
+    Thread,         // EThread, "Thread Error: %s (%d)"
+    File,           // EInOutError, "<context>. " and the EOSError text
+};
+
+// The one path from a failed OS call to an error: raises the class that failure names, with its
+// message for code, and the caller's code address. context names the file step for File.
+[[noreturn]] void RaiseOSError(TOSFailure failure, std::uint32_t code,
+                               std::string_view context = {});
+
+// The same for the thread's last error, read before anything else can overwrite it. Call it on the
+// line right after the failing API call.
+[[noreturn]] void RaiseLastOSError(TOSFailure failure = TOSFailure::Call,
+                                   std::string_view context = {});
+
+// The thread's last OS error code, for units that keep Windows headers out.
+std::uint32_t LastOSErrorCode() noexcept;
+
+// Puts the thread's last error back when it goes, so that work done on the way (closing a handle,
+// writing the log) never disturbs the code that the caller is about to read.
+class TKeepLastError {
+public:
+    TKeepLastError() noexcept;
+    ~TKeepLastError();
+    TKeepLastError(const TKeepLastError&) = delete;
+    TKeepLastError& operator=(const TKeepLastError&) = delete;
+
+private:
+    std::uint32_t FCode;
+};

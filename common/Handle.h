@@ -27,7 +27,8 @@ public:
     // Gives up ownership without closing.
     [[nodiscard]] void* Release() noexcept { return std::exchange(FHandle, nullptr); }
 
-    // Closes the handle held, if any, and takes the new one.
+    // Closes the handle held, if any, and takes the new one; the handle already held is kept as
+    // it is.
     void Reset(void* handle = nullptr) noexcept;
 
     static bool IsValidHandle(void* handle) noexcept {

@@ -6,6 +6,7 @@
 #include "WinApi.h"
 
 #include <cstdio>
+#include <exception>
 
 namespace {
 
@@ -61,6 +62,16 @@ int ReportUnhandledError(const Exception& error) noexcept {
         // Out of memory while building the text: the exit code still tells.
     }
     return 1;
+}
+
+int RunMainBlock(int (*mainBlock)()) {
+    try {
+        return mainBlock();
+    } catch (const Exception& error) {
+        return ReportUnhandledError(error);
+    } catch (const std::exception& error) {
+        return ReportUnhandledError(Exception(error.what()));
+    }
 }
 
 int ReportStartupError(const void* address) noexcept {

@@ -28,6 +28,11 @@ std::uint32_t ImageOffset(const void* address) noexcept;
 // never raises.
 int ReportUnhandledError(const Exception& error) noexcept;
 
+// Runs a program's main block and gives its exit code. An error that escapes it, of the product's
+// hierarchy or the standard library's (out of memory, say), ends in ReportUnhandledError and exit
+// code 1, never in std::terminate.
+int RunMainBlock(int (*mainBlock)());
+
 // Shows "Runtime error 217 at ..." in a plain box captioned "Error" and gives the exit code 217.
 // For failures before the main block (unit initialization). Never raises.
 int ReportStartupError(const void* address) noexcept;

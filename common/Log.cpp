@@ -11,11 +11,9 @@ namespace {
 constexpr const char* OpenFailureText = "Error opening file.\r\nDisk full or write-protected?";
 constexpr const char* CloseFailureText = "Error closing file.";
 
-// Reads the thread's last error first, then raises EInOutError naming the step, the file and the
-// system's text. Call it on the line right after the failing API call.
-[[noreturn]] void RaiseLastInOutError(const char* action, const std::string& fileName) {
-    const DWORD code = GetLastError();
-    throw EInOutError(std::string(action) + " \"" + fileName + "\". " + OSErrorMessage(code));
+// How a file step names itself in its error: the action and the file.
+std::string FileStep(const char* action, const std::string& fileName) {
+    return std::string(action) + " \"" + fileName + "\"";
 }
 
 // The regional time separator in force when the program started. Read on first use and forced at
@@ -59,21 +57,19 @@ void TLog::TFileRecord::OpenWith(unsigned long access, unsigned long disposition
     Handle.Reset();
     Buffer.clear();
     if (Name.size() > MaxNameLength)
-        throw EInOutError(std::string(action) + " \"" + Name + "\". " +
-                          OSErrorMessage(ERROR_FILENAME_EXCED_RANGE));
+        RaiseOSError(TOSFailure::File, ERROR_FILENAME_EXCED_RANGE, FileStep(action, Name));
     THandle file(CreateFileA(Name.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
-        RaiseLastInOutError(action, Name);
+        RaiseLastOSError(TOSFailure::File, FileStep(action, Name));
     Handle = std::move(file);
 }
 
 void TLog::TFileRecord::Append() {
     OpenWith(GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, "Cannot open for appending");
     if (!SetFilePointerEx(Handle.Get(), LARGE_INTEGER{}, nullptr, FILE_END)) {
-        const DWORD code = GetLastError();
-        Handle.Reset();
-        throw EInOutError("Cannot move to the end of \"" + Name + "\". " + OSErrorMessage(code));
+        Handle.Reset(); // keeps the last error
+        RaiseLastOSError(TOSFailure::File, FileStep("Cannot move to the end of", Name));
     }
 }
 
@@ -92,12 +88,12 @@ void TLog::TFileRecord::HandOver() {
         ok ? (written == Buffer.size() ? 0 : ERROR_HANDLE_DISK_FULL) : GetLastError();
     Buffer.clear();
     if (code != 0)
-        throw EInOutError("Cannot write to \"" + Name + "\". " + OSErrorMessage(code));
+        RaiseOSError(TOSFailure::File, code, FileStep("Cannot write to", Name));
 }
 
 void TLog::TFileRecord::WriteText(std::string_view text) {
     if (!Handle)
-        throw EInOutError("Cannot write to \"" + Name + "\". The file is not open.");
+        throw EInOutError(FileStep("Cannot write to", Name) + ". The file is not open.");
     while (!text.empty()) {
         const std::size_t room = BufferSize - Buffer.size();
         const std::size_t part = text.size() < room ? text.size() : room;
@@ -114,7 +110,7 @@ void TLog::TFileRecord::Close() {
         return;
     HandOver();
     if (!CloseHandle(Handle.Release()))
-        RaiseLastInOutError("Cannot close", Name);
+        RaiseLastOSError(TOSFailure::File, FileStep("Cannot close", Name));
 }
 
 TLog::TLog(std::string fileName, bool timestamps, TClock& clock)
@@ -132,6 +128,8 @@ void TLog::SetFileName(const std::string& fileName) {
 }
 
 bool TLog::Write(std::string_view message, bool lineEnd) {
+    // The caller may log a failure before it reads or reports the code.
+    const TKeepLastError keep;
     std::lock_guard lock(FWriteLock);
     if (!FFile.Exists() && !CreateLogFile())
         return false;

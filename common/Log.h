@@ -26,7 +26,7 @@ public:
     // when timestamps are on. Gives true when the message reached the file and the file was
     // closed; false when the file could not be created or opened within the retries (the message
     // is lost). Raises EInOutError when writing a piece fails. Safe to call from several threads:
-    // one Write runs at a time.
+    // one Write runs at a time. The thread's last error is the caller's again when it returns.
     bool Write(std::string_view message, bool lineEnd);
 
 private:

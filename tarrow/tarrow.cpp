@@ -1,14 +1,9 @@
 // tarrow.exe: the delayed launcher's entry. Only an error while the usage text is built or shown
 // gets this far; it ends the program through the last-chance report with exit code 1.
-#include "Errors.h"
 #include "LastChance.h"
 #include "Tarrow.h"
 #include "WinApi.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    try {
-        return RunTarrow();
-    } catch (const Exception& error) {
-        return ReportUnhandledError(error);
-    }
+    return RunMainBlock(RunTarrow);
 }

@@ -39,6 +39,8 @@ private:
 };
 
 class TKorvelEvents;
+// One of the five events of the set, as the member that gives it.
+using TEventMember = TEvent& (TKorvelEvents::*)() noexcept;
 // Users hold the set for the length of one operation, so that a rebuild on the other thread never
 // closes an event that is being waited on or about to be used.
 using TKorvelEventsRef = std::shared_ptr<TKorvelEvents>;

@@ -1,15 +1,22 @@
-// The supervisor's decisions as plain functions of state and time, so that they can be checked
-// in virtual time and across the 32-bit tick wrap. No Windows headers.
+// One heartbeat pass of the supervisor as a plain function of its state, the time and what the
+// polls of the events found, so that it is checked in virtual time and across the 32-bit tick
+// wrap. No Windows headers.
 #pragma once
+
+#include "Settings.h"
 
 #include <cstdint>
 
-// The result of one heartbeat check.
+// What one zero-timeout poll of a heartbeat event found. A set event has been reset by the poll;
+// a failed wait has been reported already.
+enum class EventPoll : std::uint8_t { Set, Unset, Failed };
+
+// The verdict on one heartbeat.
 enum class HeartbeatState : std::uint8_t {
-    Seen = 0,       // the event was set; it has been reset and its pulse time recorded
+    Seen = 0,       // the event was set; its pulse time is recorded
     Overdue = 1,    // not set, and the window has elapsed since the last pulse
     InTime = 2,     // not set, still within the window
-    EventError = 3, // the wait failed or was abandoned; already reported
+    EventError = 3, // the wait failed or was abandoned
 };
 
 // Seen and InTime mean alive; Overdue and EventError mean not responding.
@@ -17,13 +24,23 @@ constexpr bool IsResponding(HeartbeatState state) noexcept {
     return state == HeartbeatState::Seen || state == HeartbeatState::InTime;
 }
 
-// Overdue once window milliseconds have passed since lastTick. The subtraction wraps modulo 2^32,
-// so a pulse seen just before the tick counter wraps keeps its full window.
-constexpr HeartbeatState ElapsedState(std::uint32_t now, std::uint32_t lastTick,
-                                      std::uint32_t window) noexcept {
-    return static_cast<std::uint32_t>(now - lastTick) >= window ? HeartbeatState::Overdue
-                                                                : HeartbeatState::InTime;
-}
+// What the supervisor carries from pass to pass. Ticks are milliseconds of the supervisor's clock.
+struct THeartbeats {
+    std::uint32_t LastMainTick = 0;       // a main or busy pulse was last seen
+    std::uint32_t LastCallStreamTick = 0; // a call-stream pulse was last seen
+    // From a seen busy pulse to the next seen main pulse: both windows are busy_timeout long.
+    bool Busy = false;
+
+    // Fresh windows measured from now: at the start of supervision and after each restart. Busy is
+    // kept, so an instance started while busy has the busy windows until its first main pulse.
+    void Restart(std::uint32_t now) noexcept { LastMainTick = LastCallStreamTick = now; }
+};
+
+struct THeartbeatVerdict {
+    HeartbeatState Main;
+    HeartbeatState CallStream;
+    bool Responding() const noexcept { return IsResponding(Main) && IsResponding(CallStream); }
+};
 
 // A timeout of whole seconds as a poll window: one pass (100 ms) of grace on top. The largest
 // timeout, 86400 s, gives 86 400 100 ms, which fits 32 bits.
@@ -31,10 +48,10 @@ constexpr std::uint32_t WindowMs(std::uint32_t seconds) noexcept {
     return seconds * 1000 + 100;
 }
 
-// The start-up timeout from which the restart begins: one second less than last time, not below 1.
-constexpr std::uint32_t LoweredStartupTimeout(std::uint32_t seconds) noexcept {
-    return seconds > 1 ? seconds - 1 : seconds;
-}
-
-// The restart gives up once a start-up wait would reach this many seconds.
-inline constexpr std::uint32_t StartupTimeoutLimit = 20;
+// One pass at now. busy is ignored while heartbeats.Busy (the busy event is not polled then); a
+// seen busy pulse counts as a main pulse and switches both windows to busy_timeout, and a main
+// pulse seen in the same pass or later switches them back. Elapsed times are taken modulo 2^32, so
+// a pulse seen just before the tick counter wraps keeps its full window.
+THeartbeatVerdict HeartbeatPass(THeartbeats& heartbeats, std::uint32_t now,
+                                const TSettings& settings, EventPoll busy, EventPoll main,
+                                EventPoll callStream) noexcept;

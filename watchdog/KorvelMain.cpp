@@ -1,33 +1,19 @@
 #include "KorvelMain.h"
 
-#include "Errors.h"
 #include "FKorvelEvents.h"
+#include "InstallLayout.h"
 #include "Log.h"
-#include "Module.h"
 #include "Monitor.h"
-#include "PathText.h"
-#include "SingleInstance.h"
-#include "WinApi.h"
+#include "ScopeExit.h"
 
 #include <memory>
-#include <string>
 
 namespace {
-
-// Every relative path of the watchdog ("..\logs", "..\Tamrix.exe") rests on its own folder. A
-// failure leaves the inherited current directory, which is all the program can do about it.
-void EnterOwnDirectory() {
-    try {
-        const std::string directory(ExtractFileDir(ModuleFileName()));
-        SetCurrentDirectoryA(directory.c_str());
-    } catch (const Exception&) {
-    }
-}
 
 // Waits without a time limit. The set is held for the length of the wait, so a rebuild on the
 // supervisor thread cannot close the event under it; the kernel object stays the one that the
 // rebuilt set opens again, so a signal given through the new set still ends this wait.
-WaitResult WaitForEvent(TEvent& (TKorvelEvents::*role)(), TLog& log) {
+WaitResult WaitForEvent(TEventMember role, TLog& log) {
     const TKorvelEventsRef events = TKorvelEvents::KorvelEvents();
     TEvent& event = (*events.*role)();
     const WaitResult result = event.WaitFor(WaitInfinite);
@@ -63,22 +49,16 @@ void RunMainLoop(TLog& log, std::unique_ptr<TMonitor>& monitor) {
 } // namespace
 
 int RunKorvel() {
-    if (!ClaimSingleInstance(SingleInstanceName))
-        return 0;
     EnterOwnDirectory();
-
     TLog log(LogFileName, true);
     log.Write("Korvel started.", true);
 
     std::unique_ptr<TMonitor> monitor;
-    try {
-        RunMainLoop(log, monitor);
-    } catch (...) {
+    // The closing steps, on the way out of the loop and when an error passes out of it.
+    const TScopeExit closing([&] {
         monitor.reset();
         log.Write("Korvel shut down.", true);
-        throw;
-    }
-    monitor.reset();
-    log.Write("Korvel shut down.", true);
+    });
+    RunMainLoop(log, monitor);
     return 0;
 }

@@ -2,11 +2,11 @@
 
 #include "Errors.h"
 #include "ExecExtern.h"
-#include "IntText.h"
+#include "InstallLayout.h"
 #include "KorvelProtocol.h"
-#include "Module.h"
 #include "PathText.h"
-#include "UTypes.h"
+#include "ScopeExit.h"
+#include "StartupPlan.h"
 #include "WinApi.h"
 
 #include <string>
@@ -15,13 +15,28 @@
 
 namespace {
 
-constexpr const char* OptionsSection = "Options";
-constexpr const char* ApplicationFile = "..\\Tamrix.exe";
-
 // A restart line is built from pieces, so that the log shows how far a step got even if the
 // process dies in the middle of it.
 std::string WaitPiece(std::uint32_t seconds) {
     return "wait " + std::to_string(seconds) + " sec...";
+}
+
+// Process ids are reused as soon as a process has gone: after a crash or a reboot the recorded id
+// may name any other program of the user's. Only a process whose image has the file name of the
+// program we launch is ours to terminate; its folder is not compared, since its user may have
+// started Tamrix from elsewhere. Gives an empty text for Tamrix, else why the process is not
+// terminated.
+std::string CheckApplicationImage(void* process, std::uint32_t processId) {
+    char image[MAX_PATH * 4];
+    DWORD length = sizeof image;
+    if (!QueryFullProcessImageNameA(process, 0, image, &length))
+        return SysErrorMessage(GetLastError());
+    const std::string_view found = ExtractFileName(std::string_view(image, length));
+    const std::string expected(ExtractFileName(ApplicationFile));
+    if (lstrcmpiA(std::string(found).c_str(), expected.c_str()) == 0)
+        return {};
+    return "process " + std::to_string(processId) + " is " + std::string(found) + ", not " +
+           expected;
 }
 
 } // namespace
@@ -43,8 +58,9 @@ TMonitor::~TMonitor() {
     FIniFile.reset();
 }
 
-std::string TMonitor::SettingsFileName() {
-    return ChangeFileExt(ModuleFileName(), ".ini");
+void TMonitor::LoadSettings() {
+    FSettings = TSettings::Load(*FIniFile);
+    FStartupTimeout = FSettings.StartupTimeout;
 }
 
 void TMonitor::ReportEventError(WaitResult result, const TEvent& event, TLog& log) {
@@ -68,98 +84,59 @@ void TMonitor::ReportEventError(WaitResult result, const TEvent& event, TLog& lo
     TKorvelEvents::RecreateKorvelEvents();
 }
 
-void TMonitor::ReadSetting(std::uint32_t& value, const char* name, std::uint32_t defaultValue,
-                           std::uint32_t min, std::uint32_t max) {
-    const std::int32_t read =
-        FIniFile->ReadInteger(OptionsSection, name, static_cast<std::int32_t>(defaultValue));
-    // Unsigned view: a negative number in the file lands above every bound and ends at Max.
-    const std::uint32_t unsignedValue = static_cast<std::uint32_t>(read);
-    value = static_cast<std::uint32_t>(Min64(Max64(min, unsignedValue), max));
-    FIniFile->WriteInteger(OptionsSection, name, static_cast<std::int32_t>(value));
-}
-
-void TMonitor::LoadSettings() {
-    ReadSetting(FStartupTimeout, "startup_timeout", 20, 1, StartupTimeoutLimit);
-    ReadSetting(FMainTimeout, "main_timeout", 60, 1, 86400);
-    ReadSetting(FBusyTimeout, "busy_timeout", 5400, FMainTimeout, 86400);
-    ReadSetting(FCallStreamTimeout, "call_stream_timeout", 60, 1, 86400);
-    FAutoExit = FIniFile->ReadBool(OptionsSection, "auto_exit", true);
-    FIniFile->WriteBool(OptionsSection, "auto_exit", FAutoExit);
-}
-
-std::uint32_t TMonitor::ReadProcessId() noexcept {
-    try {
-        const std::string text = FIniFile->ReadString(KorvelProtocol::ApplicationSection,
-                                                      KorvelProtocol::ProcessIdKey, "0");
-        const auto value = TryStrToInt64(text);
-        return value ? static_cast<std::uint32_t>(static_cast<std::uint64_t>(*value)) : 0;
-    } catch (...) {
-        // Whatever went wrong, there is no id to kill by.
-        return 0;
-    }
-}
-
-HeartbeatState TMonitor::CheckEvent(TEvent& event, std::uint32_t now, std::uint32_t window,
-                                    std::uint32_t& lastTick) {
+EventPoll TMonitor::CheckEvent(TEventMember role) {
+    // Fetched at its use: a failed check on the other thread may have rebuilt the set.
+    const TKorvelEventsRef events = TKorvelEvents::KorvelEvents();
+    TEvent& event = (*events.*role)();
     const WaitResult result = event.WaitFor(0);
     switch (result) {
     case WaitResult::Signaled:
-        lastTick = now;
         event.ResetEvent();
-        return HeartbeatState::Seen;
+        return EventPoll::Set;
     case WaitResult::TimedOut:
-        return ElapsedState(now, lastTick, window);
+        return EventPoll::Unset;
     default:
         ReportEventError(result, event, FLog);
-        return HeartbeatState::EventError;
+        return EventPoll::Failed;
     }
 }
 
 void TMonitor::Execute() {
     TBetterThread::Execute();
-    bool busy = false;
-    std::uint32_t lastMainTick = FClock.Ticks();
-    std::uint32_t lastCallStreamTick = lastMainTick;
+    THeartbeats heartbeats;
+    heartbeats.Restart(FClock.Ticks());
 
     while (!Terminated()) {
         const std::uint32_t now = FClock.Ticks();
-        // Each event is fetched from the set at its use: a check that fails rebuilds the set.
-        if (!busy && CheckEvent(TKorvelEvents::KorvelEvents()->MainThreadBusy(), now, 0,
-                                lastMainTick) == HeartbeatState::Seen)
-            busy = true;
-        const HeartbeatState main =
-            CheckEvent(TKorvelEvents::KorvelEvents()->MainThread(), now,
-                       WindowMs(EffectiveTimeout(busy, FMainTimeout)), lastMainTick);
-        const HeartbeatState call =
-            CheckEvent(TKorvelEvents::KorvelEvents()->CallStream(), now,
-                       WindowMs(EffectiveTimeout(busy, FCallStreamTimeout)), lastCallStreamTick);
-        if (busy && main == HeartbeatState::Seen)
-            busy = false;
+        const EventPoll busy =
+            heartbeats.Busy ? EventPoll::Unset : CheckEvent(&TKorvelEvents::MainThreadBusy);
+        const EventPoll main = CheckEvent(&TKorvelEvents::MainThread);
+        const EventPoll callStream = CheckEvent(&TKorvelEvents::CallStream);
+        const THeartbeatVerdict verdict =
+            HeartbeatPass(heartbeats, now, FSettings, busy, main, callStream);
 
         if (Terminated())
             return;
-        if (IsResponding(main) && IsResponding(call)) {
+        if (verdict.Responding()) {
             FClock.Sleep(100);
             continue;
         }
 
-        if (!IsResponding(main))
+        if (!IsResponding(verdict.Main))
             FLog.Write("Main thread not responding.", true);
-        if (!IsResponding(call))
+        if (!IsResponding(verdict.CallStream))
             FLog.Write("Call stream thread not responding.", true);
 
         const bool ok = RestartApplication();
         // What this restart learnt is the starting point of the next one, here or in the next
         // supervisor.
-        FIniFile->WriteInteger(OptionsSection, "startup_timeout",
-                               static_cast<std::int32_t>(FStartupTimeout));
+        TSettings::WriteStartupTimeout(*FIniFile, FStartupTimeout);
         if (!ok) {
             FLog.Write("Restart failed. Please run the application manually.", true);
             TKorvelEvents::KorvelEvents()->Shutdown().SetEvent();
             return;
         }
-        // Fresh windows for the new instance; a busy announcement carries over.
-        lastMainTick = lastCallStreamTick = FClock.Ticks();
+        heartbeats.Restart(FClock.Ticks());
     }
 }
 
@@ -170,27 +147,9 @@ bool TMonitor::RestartApplication() {
     return StartApplication();
 }
 
-// Process ids are reused as soon as a process has gone: after a crash or a reboot the recorded id
-// may name any other program of the user's. Only a process whose image has the file name of the
-// program we launch is ours to terminate; its folder is not compared, since its user may have
-// started Tamrix from elsewhere. Gives an empty text for Tamrix, else why the process is not
-// terminated.
-std::string TMonitor::CheckApplicationImage(void* process, std::uint32_t processId) {
-    char image[MAX_PATH * 4];
-    DWORD length = sizeof image;
-    if (!QueryFullProcessImageNameA(process, 0, image, &length))
-        return SysErrorMessage(GetLastError());
-    const std::string_view found = ExtractFileName(std::string_view(image, length));
-    const std::string expected(ExtractFileName(ApplicationFile));
-    if (lstrcmpiA(std::string(found).c_str(), expected.c_str()) == 0)
-        return {};
-    return "process " + std::to_string(processId) + " is " + std::string(found) + ", not " +
-           expected;
-}
-
 void TMonitor::KillApplication() {
     FLog.Write("Trying to kill...", false);
-    const std::uint32_t processId = ReadProcessId();
+    const std::uint32_t processId = ReadProcessId(*FIniFile);
     if (processId == 0) {
         // Nothing has failed here: the code is whatever the settings read left behind.
         FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
@@ -218,9 +177,12 @@ void TMonitor::KillApplication() {
 
 bool TMonitor::StartApplication() {
     FLog.Write("Trying to start...", false);
-    FStartupTimeout = LoweredStartupTimeout(FStartupTimeout);
+    TStartupPlan plan(FStartupTimeout);
+    // Whichever way the step ends, what it learnt is kept for the write-back.
+    const TScopeExit keep([&] { FStartupTimeout = plan.Learnt(); });
     for (;;) {
-        if (FStartupTimeout >= StartupTimeoutLimit) {
+        const std::optional<std::uint32_t> wait = plan.NextWait();
+        if (!wait) {
             FLog.Write("failed", true);
             return false;
         }
@@ -230,9 +192,8 @@ bool TMonitor::StartApplication() {
             FLog.Write("failed - " + e.Message(), true);
             return false;
         }
-        FLog.Write(WaitPiece(FStartupTimeout), false);
-        const WaitResult result =
-            TKorvelEvents::KorvelEvents()->Startup().WaitFor(FStartupTimeout * 1000);
+        FLog.Write(WaitPiece(*wait), false);
+        const WaitResult result = TKorvelEvents::KorvelEvents()->Startup().WaitFor(*wait * 1000);
         if (Terminated()) {
             FLog.Write("Monitor terminated", true);
             return false;
@@ -242,6 +203,6 @@ bool TMonitor::StartApplication() {
             return true;
         }
         // Abandoned and failed waits count as unanswered too, without a report.
-        ++FStartupTimeout;
+        plan.Unanswered();
     }
 }

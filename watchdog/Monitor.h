@@ -1,5 +1,10 @@
-// TMonitor: the supervisor thread. While Tamrix runs it polls the heartbeat events every 100 ms,
-// and when one stays away too long it kills Tamrix, relaunches it and waits for its start.
+// TMonitor: the supervisor thread, the acts around the decisions of Heartbeat and StartupPlan.
+// While Tamrix runs it polls the heartbeat events every 100 ms, and when one stays away too long it
+// kills Tamrix, relaunches it and waits for its start.
+//
+// Threads: the main thread constructs and destroys it and reads AutoExit; everything else runs on
+// the supervisor's own thread. The log is shared (it has its own lock); the events are fetched from
+// the process-wide set at each use.
 #pragma once
 
 #include "BetterThread.h"
@@ -8,6 +13,7 @@
 #include "Heartbeat.h"
 #include "IniFile.h"
 #include "Log.h"
+#include "Settings.h"
 
 #include <cstdint>
 #include <memory>
@@ -19,7 +25,7 @@ public:
     // starts the thread. Raises EIniFileException when a setting cannot be written back; the
     // thread then never runs its body.
     explicit TMonitor(TLog& log);
-    // The same on a given settings file, tick source and sleep.
+    // The same on a given settings file and clock.
     TMonitor(TLog& log, std::string settingsFileName, TClock& clock);
     // Main thread. Stops the thread without a time limit (a restart under way runs to the end of
     // its current start-up wait), then releases the settings file.
@@ -27,54 +33,29 @@ public:
 
     // auto_exit as read when this supervisor was created. Written only by the constructor, so the
     // main thread may read it while the thread runs.
-    bool AutoExit() const noexcept { return FAutoExit; }
+    bool AutoExit() const noexcept { return FSettings.AutoExit; }
 
     // Any thread, with or without a supervisor. For a wait that was abandoned or failed (or an
     // unknown outcome): writes one "Fatal error: " line and rebuilds the process-wide event set.
     // Signaled and TimedOut do nothing at all. Raises EOSError when the set cannot be rebuilt.
     static void ReportEventError(WaitResult result, const TEvent& event, TLog& log);
 
-    // The executable's full path with its extension replaced by ".ini".
-    static std::string SettingsFileName();
-
-    // Settings in force, in seconds (tests and diagnostics read them).
-    std::uint32_t StartupTimeout() const noexcept { return FStartupTimeout; }
-    std::uint32_t MainTimeout() const noexcept { return FMainTimeout; }
-    std::uint32_t BusyTimeout() const noexcept { return FBusyTimeout; }
-    std::uint32_t CallStreamTimeout() const noexcept { return FCallStreamTimeout; }
-
 protected:
     void Execute() override;
 
-    // Supervisor thread (the settings operations also run on the main thread, in the constructor).
-    // Reads one timeout of section Options, clamps it (lower bound first, upper bound last, as
-    // unsigned), stores it and writes it back. Raises EIniFileException on a refused write.
-    void ReadSetting(std::uint32_t& value, const char* name, std::uint32_t defaultValue,
-                     std::uint32_t min, std::uint32_t max);
-    // The five options of section Options, in their fixed order.
+private:
     void LoadSettings();
-    // The process id Tamrix recorded: the low 32 bits of process_id; 0 for none or any error.
-    std::uint32_t ReadProcessId() noexcept;
-
-    HeartbeatState CheckEvent(TEvent& event, std::uint32_t now, std::uint32_t window,
-                              std::uint32_t& lastTick);
-    std::uint32_t EffectiveTimeout(bool busy, std::uint32_t timeout) const noexcept {
-        return busy ? FBusyTimeout : timeout;
-    }
+    // Polls one event of the set, resets it when set, and reports a failed wait.
+    EventPoll CheckEvent(TEventMember role);
     bool RestartApplication();
     // Terminates the process recorded in process_id, but only when its image is Tamrix's.
     void KillApplication();
     bool StartApplication();
 
-private:
-    static std::string CheckApplicationImage(void* process, std::uint32_t processId);
-
     TLog& FLog;
     std::unique_ptr<TIniFile> FIniFile;
-    std::uint32_t FStartupTimeout = 20;
-    std::uint32_t FMainTimeout = 60;
-    std::uint32_t FBusyTimeout = 5400;
-    std::uint32_t FCallStreamTimeout = 60;
-    bool FAutoExit = true;
+    TSettings FSettings; // as loaded by the constructor
+    // The start-up timeout that the restarts have learnt since; starts at the loaded value.
+    std::uint32_t FStartupTimeout = 0;
     TClock& FClock;
 };

@@ -1,34 +1,30 @@
-// korvel.exe: opens the event set before anything else, runs the main block, and reports an error
-// that escapes it. No window, no message loop, no command-line arguments.
+// korvel.exe: opens the event set before anything else, claims the single-instance guard, runs
+// the main block, and reports an error that escapes it. No window, no message loop, no
+// command-line arguments.
 #include "Errors.h"
 #include "FKorvelEvents.h"
 #include "KorvelMain.h"
 #include "LastChance.h"
+#include "ScopeExit.h"
 #include "SingleInstance.h"
 #include "WinApi.h"
 
-#include <exception>
-
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    // Start-up: the five events are open before the single-instance guard is tried, so a second
-    // watchdog opens and closes them too, without changing their states.
+    // The five events are open before the single-instance guard is tried, so a second watchdog
+    // opens and closes them too, without changing their states.
     try {
         TKorvelEvents::CreateKorvelEvents();
     } catch (const Exception& e) {
         return ReportStartupError(e.Address());
     }
+    const TScopeExit releaseEvents([] { TKorvelEvents::ReleaseKorvelEvents(); });
+    // Released after the last-chance report: while its box is up, this process is still the one
+    // watchdog of its session. The mutex goes before the event set.
+    const TScopeExit releaseInstance([] { ReleaseSingleInstance(); });
 
-    int exitCode = 0;
-    try {
-        exitCode = RunKorvel();
-    } catch (const Exception& e) {
-        exitCode = ReportUnhandledError(e);
-    } catch (const std::exception& e) {
-        exitCode = ReportUnhandledError(Exception(e.what()));
-    }
-
-    // Final clean-up in the reverse order of start-up: the mutex goes before the event set.
-    ReleaseSingleInstance();
-    TKorvelEvents::ReleaseKorvelEvents();
-    return exitCode;
+    return RunMainBlock([] {
+        if (!ClaimSingleInstance(SingleInstanceName))
+            return 0;
+        return RunKorvel();
+    });
 }

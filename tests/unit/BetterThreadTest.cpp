@@ -49,7 +49,10 @@ public:
     // The body lives in this class: stop before it goes.
     ~TProbeThread() override { Stop(-1); }
 
+    using TBetterThread::Finished;
+    using TBetterThread::Handle;
     using TBetterThread::State;
+    using TBetterThread::Suspended;
     TProbe& Probe() const noexcept { return FProbe; }
 
 protected:
@@ -129,7 +132,6 @@ TEST(TBetterThreadTest, NothingRunsBeforeResume) {
     TProbe probe;
     TProbeThread thread(probe, ReturnAtOnce);
     EXPECT_TRUE(thread.Suspended());
-    EXPECT_TRUE(thread.CreateSuspended());
     EXPECT_EQ(SuspendCount(thread.Handle()), 1u);
     EXPECT_FALSE(probe.ExecuteRan);
     EXPECT_EQ(thread.State(), State::btsCreated);
@@ -455,43 +457,5 @@ INSTANTIATE_TEST_SUITE_P(Table, VirtualStopTest,
                                          VirtualStopCase{"EndsExactlyAtTheWrap", 0xFFFFFC18u, 1000},
                                          VirtualStopCase{"StartsAtTheLastTick", 0xFFFFFFFFu, 1}),
                          [](const auto& info) { return std::string(info.param.Name); });
-
-// The plain runtime class, for the step C++ cannot run after construction by itself.
-class TPlainThread : public TThread {
-public:
-    TPlainThread(bool createSuspended, std::atomic<bool>& ran)
-        : TThread(createSuspended), FRan(ran) {}
-
-protected:
-    void Execute() override { FRan = true; }
-
-private:
-    std::atomic<bool>& FRan;
-};
-
-class AfterConstructionTest : public testing::TestWithParam<bool> {};
-
-TEST_P(AfterConstructionTest, StartsOnlyAThreadCreatedNotSuspended) {
-    const bool createSuspended = GetParam();
-    std::atomic<bool> ran{false};
-    auto thread = std::make_unique<TPlainThread>(createSuspended, ran);
-    EXPECT_EQ(SuspendCount(thread->Handle()), 1u);
-
-    thread->AfterConstruction();
-    EXPECT_EQ(thread->Suspended(), createSuspended);
-    if (createSuspended) {
-        EXPECT_EQ(SuspendCount(thread->Handle()), 1u);
-        thread.reset();
-        EXPECT_FALSE(ran);
-    } else {
-        ASSERT_TRUE(WaitUntil([&] { return thread->Finished(); }));
-        EXPECT_TRUE(ran);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, AfterConstructionTest, testing::Values(false, true),
-                         [](const auto& info) {
-                             return info.param ? "CreatedSuspended" : "CreatedRunning";
-                         });
 
 } // namespace

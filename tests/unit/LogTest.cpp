@@ -246,6 +246,17 @@ INSTANTIATE_TEST_SUITE_P(
                                     }}),
     [](const testing::TestParamInfo<UnreachableCase>& info) { return info.param.name; });
 
+// Logging code runs on error paths: the caller may read or report its code after the log line.
+TEST_F(LogTest, KeepsTheCallersLastErrorWhetherTheWriteWorksOrNot) {
+    TLog log(FName, true, FClock);
+    TLog unreachable(FDir.File("missing\\test.log"), true, FClock);
+    for (TLog* target : {&log, &unreachable}) {
+        SetLastError(ERROR_INVALID_DATA);
+        target->Write("message", true);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+    }
+}
+
 TEST_F(LogTest, LongestNameTheRecordHoldsIsWritten) {
     std::string name = FDir.File("");
     name += std::string(259 - name.size() - 4, 'n') + ".log";

@@ -1,48 +1,40 @@
 // The supervisor's settings: defaults, clamping, write-back order, the process id read, and a
 // refused write-back.
 #include "Errors.h"
-#include "FKorvelEvents.h"
-#include "Log.h"
-#include "Monitor.h"
+#include "Handle.h"
+#include "IniFile.h"
+#include "InstallLayout.h"
+#include "Settings.h"
 #include "TempDir.h"
-#include "WatchdogEvents.h"
 #include "WinApi.h"
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
 namespace {
 
-// Opens the protected settings operations to the tests.
-class TMonitorProbe : public TMonitor {
-public:
-    using TMonitor::ReadProcessId;
-    using TMonitor::TMonitor;
-};
-
-class MonitorSettingsTest : public TWatchdogEventsTest {
+class SettingsTest : public testing::Test {
 protected:
-    std::unique_ptr<TMonitorProbe> Create() {
-        return std::make_unique<TMonitorProbe>(FLog, FIni, SystemClock());
-    }
+    TSettings Load() { return TSettings::Load(FFile); }
     void WriteIni(const std::string& text) { TTempDir::WriteFile(FIni, text); }
-    std::string ReadIni() const { return TTempDir::ReadFile(FIni); }
+    std::string ReadIni() {
+        FFile.UpdateFile();
+        return TTempDir::ReadFile(FIni);
+    }
 
     TTempDir FDir;
     std::string FIni = FDir.File("korvel.ini");
-    TLog FLog{FDir.File("korvel.log"), true};
+    TIniFile FFile{FIni};
 };
 
-TEST_F(MonitorSettingsTest, MissingFileGainsTheFiveDefaultsInOrder) {
-    auto monitor = Create();
-    EXPECT_EQ(monitor->StartupTimeout(), 20u);
-    EXPECT_EQ(monitor->MainTimeout(), 60u);
-    EXPECT_EQ(monitor->BusyTimeout(), 5400u);
-    EXPECT_EQ(monitor->CallStreamTimeout(), 60u);
-    EXPECT_TRUE(monitor->AutoExit());
-    monitor.reset();
+TEST_F(SettingsTest, MissingFileGainsTheFiveDefaultsInOrder) {
+    const TSettings settings = Load();
+    EXPECT_EQ(settings.StartupTimeout, 20u);
+    EXPECT_EQ(settings.MainTimeout, 60u);
+    EXPECT_EQ(settings.BusyTimeout, 5400u);
+    EXPECT_EQ(settings.CallStreamTimeout, 60u);
+    EXPECT_TRUE(settings.AutoExit);
     EXPECT_EQ(ReadIni(), "[Options]\r\n"
                          "startup_timeout=20\r\n"
                          "main_timeout=60\r\n"
@@ -56,14 +48,11 @@ struct ClampCase {
     std::uint32_t expected;
 };
 
-class MainTimeoutClampTest : public MonitorSettingsTest,
-                             public testing::WithParamInterface<ClampCase> {};
+class MainTimeoutClampTest : public SettingsTest, public testing::WithParamInterface<ClampCase> {};
 
 TEST_P(MainTimeoutClampTest, IsClampedAndWrittenBackInDecimal) {
     WriteIni(std::string("[Options]\r\nmain_timeout=") + GetParam().text + "\r\n");
-    auto monitor = Create();
-    EXPECT_EQ(monitor->MainTimeout(), GetParam().expected);
-    monitor.reset();
+    EXPECT_EQ(Load().MainTimeout, GetParam().expected);
     EXPECT_NE(ReadIni().find("main_timeout=" + std::to_string(GetParam().expected) + "\r\n"),
               std::string::npos)
         << ReadIni();
@@ -86,16 +75,15 @@ struct FieldCase {
     std::uint32_t callStream;
 };
 
-class SettingsBoundsTest : public MonitorSettingsTest,
-                           public testing::WithParamInterface<FieldCase> {};
+class SettingsBoundsTest : public SettingsTest, public testing::WithParamInterface<FieldCase> {};
 
 TEST_P(SettingsBoundsTest, EachFieldKeepsItsRange) {
     WriteIni(std::string("[Options]\r\n") + GetParam().ini);
-    auto monitor = Create();
-    EXPECT_EQ(monitor->StartupTimeout(), GetParam().startup);
-    EXPECT_EQ(monitor->MainTimeout(), GetParam().main);
-    EXPECT_EQ(monitor->BusyTimeout(), GetParam().busy);
-    EXPECT_EQ(monitor->CallStreamTimeout(), GetParam().callStream);
+    const TSettings settings = Load();
+    EXPECT_EQ(settings.StartupTimeout, GetParam().startup);
+    EXPECT_EQ(settings.MainTimeout, GetParam().main);
+    EXPECT_EQ(settings.BusyTimeout, GetParam().busy);
+    EXPECT_EQ(settings.CallStreamTimeout, GetParam().callStream);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -116,13 +104,11 @@ struct FlagCase {
     const char* written;
 };
 
-class AutoExitTest : public MonitorSettingsTest, public testing::WithParamInterface<FlagCase> {};
+class AutoExitTest : public SettingsTest, public testing::WithParamInterface<FlagCase> {};
 
 TEST_P(AutoExitTest, ReadsAsAFlagAndIsWrittenBackAsOneOrZero) {
     WriteIni(std::string("[Options]\r\nauto_exit=") + GetParam().text + "\r\n");
-    auto monitor = Create();
-    EXPECT_EQ(monitor->AutoExit(), GetParam().expected);
-    monitor.reset();
+    EXPECT_EQ(Load().AutoExit, GetParam().expected);
     EXPECT_NE(ReadIni().find(std::string("auto_exit=") + GetParam().written + "\r\n"),
               std::string::npos)
         << ReadIni();
@@ -138,16 +124,14 @@ struct ProcessIdCase {
     std::uint32_t expected;
 };
 
-class ProcessIdTest : public MonitorSettingsTest,
-                      public testing::WithParamInterface<ProcessIdCase> {};
+class ProcessIdTest : public SettingsTest, public testing::WithParamInterface<ProcessIdCase> {};
 
 TEST_P(ProcessIdTest, LowThirtyTwoBitsOrZero) {
     std::string ini = "[Options]\r\n";
     if (GetParam().line != nullptr)
         ini += std::string("[Application]\r\nprocess_id=") + GetParam().line + "\r\n";
     WriteIni(ini);
-    auto monitor = Create();
-    EXPECT_EQ(monitor->ReadProcessId(), GetParam().expected);
+    EXPECT_EQ(ReadProcessId(FFile), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -158,22 +142,22 @@ INSTANTIATE_TEST_SUITE_P(
                     ProcessIdCase{"4294967297", 1}, ProcessIdCase{"-1", 4294967295u},
                     ProcessIdCase{"$10", 16}, ProcessIdCase{"12x", 0}));
 
-TEST_F(MonitorSettingsTest, ProcessIdWrittenByAnotherHandIsSeenAtTheNextRead) {
-    auto monitor = Create();
-    EXPECT_EQ(monitor->ReadProcessId(), 0u);
+TEST_F(SettingsTest, ProcessIdWrittenByAnotherHandIsSeenAtTheNextRead) {
+    Load();
+    EXPECT_EQ(ReadProcessId(FFile), 0u);
     ASSERT_TRUE(WritePrivateProfileStringA("Application", "process_id", "777", FIni.c_str()));
-    EXPECT_EQ(monitor->ReadProcessId(), 777u);
+    EXPECT_EQ(ReadProcessId(FFile), 777u);
 }
 
-TEST_F(MonitorSettingsTest, RefusedWriteBackRaisesWithTheFullPath) {
+TEST_F(SettingsTest, RefusedWriteBackRaisesWithTheFullPath) {
     WriteIni("[Options]\r\nmain_timeout=30\r\n");
     // Held without sharing: the profile functions can neither read nor write the file.
     THandle holder(CreateFileA(FIni.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(holder);
     try {
-        Create();
-        FAIL() << "the supervisor was created";
+        Load();
+        FAIL() << "the settings were loaded";
     } catch (const EIniFileException& e) {
         EXPECT_EQ(e.Message(), "Unable to write to " + FIni);
     }
@@ -181,12 +165,12 @@ TEST_F(MonitorSettingsTest, RefusedWriteBackRaisesWithTheFullPath) {
     EXPECT_EQ(ReadIni(), "[Options]\r\nmain_timeout=30\r\n");
 }
 
-TEST_F(MonitorSettingsTest, SettingsPathIsTheExecutableWithIniExtension) {
+TEST_F(SettingsTest, SettingsPathIsTheExecutableWithIniExtension) {
     char path[MAX_PATH];
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string expected(path);
     expected.replace(expected.rfind('.'), std::string::npos, ".ini");
-    EXPECT_EQ(TMonitor::SettingsFileName(), expected);
+    EXPECT_EQ(SettingsFileName(), expected);
 }
 
 } // namespace

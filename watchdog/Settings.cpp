@@ -1,0 +1,56 @@
+#include "Settings.h"
+
+#include "IniFile.h"
+#include "IntText.h"
+#include "KorvelProtocol.h"
+#include "StartupPlan.h"
+#include "UTypes.h"
+
+#include <string>
+
+namespace {
+
+constexpr const char* OptionsSection = "Options";
+constexpr const char* StartupTimeoutKey = "startup_timeout";
+
+// value holds the default on entry. The lower bound is applied first and the upper bound last, so
+// a minimum above the maximum would give the maximum.
+void ReadSetting(TIniFile& file, std::uint32_t& value, const char* name, std::uint32_t min,
+                 std::uint32_t max) {
+    const std::int32_t read =
+        file.ReadInteger(OptionsSection, name, static_cast<std::int32_t>(value));
+    // Unsigned view: a negative number in the file lands above every bound and ends at max.
+    const std::uint32_t unsignedValue = static_cast<std::uint32_t>(read);
+    value = static_cast<std::uint32_t>(Min64(Max64(min, unsignedValue), max));
+    file.WriteInteger(OptionsSection, name, static_cast<std::int32_t>(value));
+}
+
+} // namespace
+
+TSettings TSettings::Load(TIniFile& file) {
+    TSettings settings;
+    ReadSetting(file, settings.StartupTimeout, StartupTimeoutKey, 1, StartupTimeoutLimit);
+    ReadSetting(file, settings.MainTimeout, "main_timeout", 1, MaxTimeout);
+    // Never shorter than the main thread's own window.
+    ReadSetting(file, settings.BusyTimeout, "busy_timeout", settings.MainTimeout, MaxTimeout);
+    ReadSetting(file, settings.CallStreamTimeout, "call_stream_timeout", 1, MaxTimeout);
+    settings.AutoExit = file.ReadBool(OptionsSection, "auto_exit", settings.AutoExit);
+    file.WriteBool(OptionsSection, "auto_exit", settings.AutoExit);
+    return settings;
+}
+
+void TSettings::WriteStartupTimeout(TIniFile& file, std::uint32_t seconds) {
+    file.WriteInteger(OptionsSection, StartupTimeoutKey, static_cast<std::int32_t>(seconds));
+}
+
+std::uint32_t ReadProcessId(const TIniFile& file) noexcept {
+    try {
+        const std::string text =
+            file.ReadString(KorvelProtocol::ApplicationSection, KorvelProtocol::ProcessIdKey, "0");
+        const auto value = TryStrToInt64(text);
+        return value ? static_cast<std::uint32_t>(static_cast<std::uint64_t>(*value)) : 0;
+    } catch (...) {
+        // Whatever went wrong, there is no id to kill by.
+        return 0;
+    }
+}
