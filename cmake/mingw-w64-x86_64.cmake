@@ -11,6 +11,8 @@ set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Packages too: the host's own (GoogleTest from libgtest-dev, say) are built for Linux.
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Tests run the real executables under Wine.
 find_program(WINE64 NAMES wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)

@@ -9,9 +9,9 @@ tools/ensure-deps.sh
 
 BUILD_DIR=${BUILD_DIR:-$ROOT/build/cross}
 if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
-    cmake -S "$ROOT" -B "$BUILD_DIR" -G "Unix Makefiles" \
-        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    # The preset holds the generator, the toolchain and the build type; -B puts the build where
+    # BUILD_DIR says instead of the preset's own folder (CMake lets the command line win).
+    cmake --preset cross -B "$BUILD_DIR"
 fi
 targets=()
 for target in "$@"; do

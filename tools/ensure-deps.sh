@@ -8,6 +8,7 @@ command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || missing+=(g++-mingw-w
 command -v Xvfb >/dev/null 2>&1 || missing+=(xvfb)
 command -v cmake >/dev/null 2>&1 || missing+=(cmake)
 command -v make >/dev/null 2>&1 || missing+=(make)
+command -v clang++ >/dev/null 2>&1 || missing+=(clang)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
 
 if [ ${#missing[@]} -gt 0 ]; then
