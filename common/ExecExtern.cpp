@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "WinApi.h"
 
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <cstdint>
@@ -18,11 +19,30 @@ std::uint32_t LaunchProgram(const std::string& fileName, const char* parameters,
     return static_cast<std::uint32_t>(result);
 }
 
-std::uint32_t LaunchProgram(const std::string& fileName, std::int32_t showCode) {
-    return LaunchProgram(fileName, nullptr, nullptr, showCode);
-}
-
 std::uint32_t LaunchProgram(const std::string& fileName, const std::string& parameters,
                             std::int32_t showCode) {
     return LaunchProgram(fileName, parameters.c_str(), nullptr, showCode);
+}
+
+THandle LaunchProcess(const std::string& fileName, std::int32_t showCode) {
+    SHELLEXECUTEINFOA info{};
+    info.cbSize = sizeof info;
+    // NOASYNC: the launch is finished when the call returns, since the thread may end right after.
+    info.fMask =
+        SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS | SEE_MASK_NOASYNC;
+    info.lpFile = fileName.c_str();
+    info.nShow = showCode;
+    if (!ShellExecuteExA(&info))
+        RaiseLastOSError();
+    return THandle(info.hProcess);
+}
+
+TComApartment::TComApartment() noexcept
+    // No OLE 1 DDE: the shell would otherwise run a hidden window that this thread never pumps.
+    : FInitialized(
+          SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+
+TComApartment::~TComApartment() {
+    if (FInitialized)
+        CoUninitialize();
 }

@@ -4,7 +4,6 @@
 #include "ExecExtern.h"
 #include "InstallLayout.h"
 #include "KorvelProtocol.h"
-#include "PathText.h"
 #include "ScopeExit.h"
 #include "StartupPlan.h"
 #include "WinApi.h"
@@ -21,22 +20,36 @@ std::string WaitPiece(std::uint32_t seconds) {
     return "wait " + std::to_string(seconds) + " sec...";
 }
 
-// Process ids are reused as soon as a process has gone: after a crash or a reboot the recorded id
-// may name any other program of the user's. Only a process whose image has the file name of the
-// program we launch is ours to terminate; its folder is not compared, since its user may have
-// started Tamrix from elsewhere. Gives an empty text for Tamrix, else why the process is not
-// terminated.
-std::string CheckApplicationImage(void* process, std::uint32_t processId) {
+// Ends process with Tamrix's kill code and waits until it has gone: TerminateProcess only starts
+// the ending, and a single-instance Tamrix would refuse a successor while the old one still exists.
+// False, with the last error set, when the process could not be terminated.
+bool TerminateApplication(HANDLE process) {
+    if (!TerminateProcess(process, KorvelProtocol::KilledExitCode))
+        return false;
+    WaitForSingleObject(process, 10000);
+    return true;
+}
+
+TImageVerdict CheckApplicationImage(HANDLE process, std::uint32_t processId) {
     char image[MAX_PATH * 4];
     DWORD length = sizeof image;
-    if (!QueryFullProcessImageNameA(process, 0, image, &length))
-        return SysErrorMessage(GetLastError());
-    const std::string_view found = ExtractFileName(std::string_view(image, length));
-    const std::string expected(ExtractFileName(ApplicationFile));
-    if (lstrcmpiA(std::string(found).c_str(), expected.c_str()) == 0)
-        return {};
-    return "process " + std::to_string(processId) + " is " + std::string(found) + ", not " +
-           expected;
+    if (QueryFullProcessImageNameA(process, 0, image, &length))
+        return ImageVerdict(processId, std::string_view(image, length));
+    const DWORD code = GetLastError();
+    return ImageQueryFailed(code, SysErrorMessage(code));
+}
+
+// One line for any error: a message's own line breaks (an EOSError's) become blanks.
+std::string FatalErrorLine(std::string_view className, std::string_view message) {
+    std::string line = "Fatal error: ";
+    line += className;
+    line += ": ";
+    for (std::size_t i = 0; i < message.size(); ++i) {
+        if (message[i] == '\r' && i + 1 < message.size() && message[i + 1] == '\n')
+            continue;
+        line += message[i] == '\r' || message[i] == '\n' ? ' ' : message[i];
+    }
+    return line;
 }
 
 } // namespace
@@ -103,41 +116,84 @@ EventPoll TMonitor::CheckEvent(TEventMember role) {
 
 void TMonitor::Execute() {
     TBetterThread::Execute();
+    // The shell wants COM on a thread that launches through it.
+    const TComApartment apartment;
     THeartbeats heartbeats;
     heartbeats.Restart(FClock.Ticks());
-
     while (!Terminated()) {
-        const std::uint32_t now = FClock.Ticks();
-        const EventPoll busy =
-            heartbeats.Busy ? EventPoll::Unset : CheckEvent(&TKorvelEvents::MainThreadBusy);
-        const EventPoll main = CheckEvent(&TKorvelEvents::MainThread);
-        const EventPoll callStream = CheckEvent(&TKorvelEvents::CallStream);
-        const THeartbeatVerdict verdict =
-            HeartbeatPass(heartbeats, now, FSettings, busy, main, callStream);
-
-        if (Terminated())
+        bool goOn = true;
+        // A machine nobody watches must not lose its supervisor to one error: it is reported and,
+        // after a pause, supervision goes on.
+        if (!Survive([&] { goOn = Supervise(heartbeats); }))
+            FClock.Sleep(1000);
+        if (!goOn)
             return;
-        if (verdict.Responding()) {
-            FClock.Sleep(100);
-            continue;
-        }
-
-        if (!IsResponding(verdict.Main))
-            FLog.Write("Main thread not responding.", true);
-        if (!IsResponding(verdict.CallStream))
-            FLog.Write("Call stream thread not responding.", true);
-
-        const bool ok = RestartApplication();
-        // What this restart learnt is the starting point of the next one, here or in the next
-        // supervisor.
-        TSettings::WriteStartupTimeout(*FIniFile, FStartupTimeout);
-        if (!ok) {
-            FLog.Write("Restart failed. Please run the application manually.", true);
-            TKorvelEvents::KorvelEvents()->Shutdown().SetEvent();
-            return;
-        }
-        heartbeats.Restart(FClock.Ticks());
     }
+}
+
+bool TMonitor::Supervise(THeartbeats& heartbeats) {
+    const std::uint32_t now = FClock.Ticks();
+    const EventPoll busy =
+        heartbeats.Busy ? EventPoll::Unset : CheckEvent(&TKorvelEvents::MainThreadBusy);
+    const EventPoll main = CheckEvent(&TKorvelEvents::MainThread);
+    const EventPoll callStream = CheckEvent(&TKorvelEvents::CallStream);
+    const THeartbeatVerdict verdict =
+        HeartbeatPass(heartbeats, now, FSettings, busy, main, callStream);
+
+    if (Terminated())
+        return false;
+    if (verdict.Responding()) {
+        FClock.Sleep(100);
+        return true;
+    }
+
+    if (!IsResponding(verdict.Main))
+        FLog.Write("Main thread not responding.", true);
+    if (!IsResponding(verdict.CallStream))
+        FLog.Write("Call stream thread not responding.", true);
+
+    const bool ok = RestartApplication();
+    // Fresh windows for the new instance before anything else can fail: a refused write-back
+    // below must not make the next pass find the new instance overdue.
+    heartbeats.Restart(FClock.Ticks());
+    if (!ok) {
+        GiveUp();
+        return false;
+    }
+    // What this restart learnt is the starting point of the next one, here or in the next
+    // supervisor.
+    TSettings::WriteStartupTimeout(*FIniFile, FStartupTimeout);
+    return true;
+}
+
+void TMonitor::GiveUp() {
+    // Without the shutdown the main thread would wait for ever while no Tamrix runs.
+    const TScopeExit signal([] { TKorvelEvents::KorvelEvents()->Shutdown().SetEvent(); });
+    Survive([&] { TSettings::WriteStartupTimeout(*FIniFile, FStartupTimeout); });
+    FLog.Write("Restart failed. Please run the application manually.", true);
+}
+
+bool TMonitor::Survive(const std::function<void()>& step) noexcept {
+    std::string line;
+    try {
+        step();
+        return true;
+    } catch (const Exception& e) {
+        line = FatalErrorLine(e.ClassName(), e.Message());
+    } catch (const std::exception& e) {
+        line = FatalErrorLine("std::exception", e.what());
+    }
+    try {
+        const std::uint32_t now = FClock.Ticks();
+        if (line != FLastFatalError || now - FLastFatalErrorTick >= 60000) {
+            FLastFatalError = line;
+            FLastFatalErrorTick = now;
+            FLog.Write(line, true);
+        }
+    } catch (...) {
+        // The log itself is failing: there is nowhere left to tell.
+    }
+    return false;
 }
 
 bool TMonitor::RestartApplication() {
@@ -155,18 +211,18 @@ void TMonitor::KillApplication() {
         FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
         return;
     }
-    THandle process(
-        OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    THandle process(OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
+                                FALSE, processId));
     if (!process) {
         FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
         return;
     }
-    if (const std::string refusal = CheckApplicationImage(process.Get(), processId);
-        !refusal.empty()) {
-        FLog.Write("failed - " + refusal, true);
+    const TImageVerdict verdict = CheckApplicationImage(process.Get(), processId);
+    if (!verdict.IsApplication) {
+        FLog.Write("failed - " + verdict.Refusal, true);
         return;
     }
-    if (TerminateProcess(process.Get(), KorvelProtocol::KilledExitCode)) {
+    if (TerminateApplication(process.Get())) {
         FLog.Write("success", true);
         // Give the system time to tear the process down before its successor starts.
         FClock.Sleep(1000);
@@ -180,14 +236,25 @@ bool TMonitor::StartApplication() {
     TStartupPlan plan(FStartupTimeout);
     // Whichever way the step ends, what it learnt is kept for the write-back.
     const TScopeExit keep([&] { FStartupTimeout = plan.Learnt(); });
+    // The instance of this restart that has not answered yet. It is ended before the next launch:
+    // all instances pulse the same events, so one left behind would hide a hang of another, and
+    // the next kill would reach only the last recorded one.
+    THandle unanswered;
+    const auto endUnanswered = [&] {
+        if (unanswered)
+            TerminateApplication(unanswered.Get());
+        unanswered.Reset();
+    };
     for (;;) {
         const std::optional<std::uint32_t> wait = plan.NextWait();
         if (!wait) {
+            endUnanswered();
             FLog.Write("failed", true);
             return false;
         }
+        endUnanswered();
         try {
-            LaunchProgram(ApplicationFile, SW_SHOW);
+            unanswered = LaunchProcess(ApplicationFile, SW_SHOW);
         } catch (const Exception& e) {
             FLog.Write("failed - " + e.Message(), true);
             return false;

@@ -16,6 +16,7 @@
 #include "Settings.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -45,12 +46,21 @@ protected:
 
 private:
     void LoadSettings();
+    // One pass: polls, decides, and restarts when a heartbeat is overdue. False when supervision
+    // ends (a stop was asked for, or a restart was given up).
+    bool Supervise(THeartbeats& heartbeats);
     // Polls one event of the set, resets it when set, and reports a failed wait.
     EventPoll CheckEvent(TEventMember role);
     bool RestartApplication();
+    // Writes the learnt start-up timeout back, the restart "Restart failed." line, and signals the
+    // shutdown, which is set whatever fails on the way.
+    void GiveUp();
     // Terminates the process recorded in process_id, but only when its image is Tamrix's.
     void KillApplication();
     bool StartApplication();
+    // Runs step; an error it raises is written to the log as one "Fatal error: " line (the same
+    // error at most once a minute) and dropped, so that supervision goes on. False when it raised.
+    bool Survive(const std::function<void()>& step) noexcept;
 
     TLog& FLog;
     std::unique_ptr<TIniFile> FIniFile;
@@ -58,4 +68,7 @@ private:
     // The start-up timeout that the restarts have learnt since; starts at the loaded value.
     std::uint32_t FStartupTimeout = 0;
     TClock& FClock;
+    // The last fatal error written, and when, so that a repeated one does not flood the log.
+    std::string FLastFatalError;
+    std::uint32_t FLastFatalErrorTick = 0;
 };

@@ -21,6 +21,11 @@ public:
     void Sleep(std::uint32_t milliseconds) override;
 
     void SetTicks(std::uint32_t ticks) noexcept { FTicks = ticks; }
+    // The machine sleeps or hibernates for milliseconds: the time passes for the world (Uptime)
+    // but not in Ticks, which counts running time only.
+    void Hibernate(std::uint32_t milliseconds) noexcept { FAsleep += milliseconds; }
+    // Running time and time asleep together, as GetTickCount64 would count them.
+    std::uint64_t Uptime() const noexcept { return FTicks + FAsleep; }
     // Number of Sleep calls so far.
     std::uint64_t SleepCount() const noexcept { return FSleepCount; }
 
@@ -32,5 +37,6 @@ public:
 private:
     std::atomic<std::uint32_t> FTicks;
     std::atomic<std::uint64_t> FSleepCount{0};
+    std::atomic<std::uint64_t> FAsleep{0};
     std::function<void(std::uint32_t)> FSleepHook;
 };

@@ -68,8 +68,15 @@ INSTANTIATE_TEST_SUITE_P(
                                    return LaunchProgram(file, nullptr, "C:\\", SW_SHOW);
                                },
                                ""},
-                    LaunchForm{"Short",
-                               [](const std::string& file) { return LaunchProgram(file, SW_SHOW); },
+                    LaunchForm{"Process",
+                               [](const std::string& file) {
+                                   const TComApartment apartment;
+                                   const THandle process = LaunchProcess(file, SW_SHOW);
+                                   // The handle is the process started: it ends with it.
+                                   EXPECT_EQ(WaitForSingleObject(process.Get(), 20000),
+                                             WAIT_OBJECT_0);
+                                   return process ? 33u : 0u;
+                               },
                                ""},
                     LaunchForm{"Text",
                                [](const std::string& file) {

@@ -4,6 +4,7 @@
 // shutdown event and ends the thread; the tick at that moment is the tick of detection.
 #include "FKorvelEvents.h"
 #include "FakeClock.h"
+#include "KorvelLayout.h"
 #include "Log.h"
 #include "Monitor.h"
 #include "TempDir.h"
@@ -37,7 +38,8 @@ struct LoopCase {
     const char* expectedLines; // the lines before "Trying to kill...", joined by "|"
 };
 
-class MonitorLoopTest : public TWatchdogEventsTest, public testing::WithParamInterface<LoopCase> {
+// The supervisor's folder, where "..\Tamrix.exe" is missing, as the current directory.
+class TLoopFixture : public TWatchdogEventsTest {
 protected:
     void SetUp() override {
         TWatchdogEventsTest::SetUp();
@@ -55,6 +57,8 @@ protected:
     TTempDir FDir;
     char FOldDirectory[MAX_PATH] = {};
 };
+
+class MonitorLoopTest : public TLoopFixture, public testing::WithParamInterface<LoopCase> {};
 
 TEST_P(MonitorLoopTest, DetectsAtTheExpectedTick) {
     const LoopCase& c = GetParam();
@@ -138,5 +142,71 @@ INSTANTIATE_TEST_SUITE_P(
         LoopCase{"PulseBeforeTheTickWrap", Defaults, 4294966296u,
                  Pulses({{4294967196u, "main"}}, true), 60000, "Main thread not responding."}),
     [](const testing::TestParamInfo<LoopCase>& info) { return std::string(info.param.name); });
+
+// An hour without pulses, in two ways. Asleep: the machine sleeps through it, so Tamrix's timers
+// and the supervisor's running time both stand still, while the world's clock moves on by the hour.
+// Hung: the hour passes in running time. Only the second is silence.
+struct SilenceCase {
+    const char* name;
+    bool machineAsleep;
+};
+
+class MachineSleepTest : public TLoopFixture, public testing::WithParamInterface<SilenceCase> {};
+
+TEST_P(MachineSleepTest, OnlySilenceInRunningTimeRestarts) {
+    constexpr std::uint32_t From = 1000000;
+    constexpr std::uint32_t Hour = 3600000;
+    const bool asleep = GetParam().machineAsleep;
+    const std::string ini = FDir.File("korvel.ini");
+    TTempDir::WriteFile(ini, std::string("[Options]\r\n") + Defaults);
+    TLog log(FDir.File("korvel.log"), true);
+    TFakeClock clock(From - 5000);
+    std::atomic<bool> playing{true};
+    std::atomic<bool> done{false};
+    clock.SetSleepHook([&](std::uint32_t) {
+        if (!playing)
+            return;
+        const std::uint32_t now = clock.Ticks();
+        if (asleep && now == From)
+            clock.Hibernate(Hour);
+        const bool hung = !asleep && now >= From && now < From + Hour;
+        if (!hung) {
+            Events()->MainThread().SetEvent();
+            Events()->CallStream().SetEvent();
+        }
+        // Two minutes of running time after the hour, well beyond every window.
+        if (now >= From + (asleep ? 0 : Hour) + 120000)
+            done = true;
+    });
+
+    auto monitor = std::make_unique<TMonitor>(log, ini, clock);
+    const auto restarted = [&] { return Events()->Shutdown().WaitFor(0) == WaitResult::Signaled; };
+    ASSERT_TRUE(WaitUntil([&] { return done || restarted(); }, 60000));
+    playing = false;
+    const std::uint32_t stoppedAt = clock.Ticks();
+    monitor.reset();
+
+    const std::string logText = TTempDir::FileExists(FDir.File("korvel.log"))
+                                    ? TTempDir::ReadFile(FDir.File("korvel.log"))
+                                    : "";
+    if (asleep) {
+        EXPECT_FALSE(restarted());
+        EXPECT_EQ(logText.find("not responding"), std::string::npos) << logText;
+        EXPECT_EQ(clock.Uptime() - clock.Ticks(), Hour) << "the hour passed asleep";
+    } else {
+        EXPECT_TRUE(restarted());
+        EXPECT_NE(logText.find("Main thread not responding."), std::string::npos) << logText;
+        // The last pulse was seen at the pass before From: one window of 60 100 ms after it.
+        EXPECT_GE(stoppedAt, From - 100 + 60100);
+        EXPECT_LE(stoppedAt, From + 60100 + 100);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Silence, MachineSleepTest,
+                         testing::Values(SilenceCase{"MachineAsleepForAnHour", true},
+                                         SilenceCase{"HungForAnHourOfRunningTime", false}),
+                         [](const testing::TestParamInfo<SilenceCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "FKorvelEvents.h"
 #include "Log.h"
 #include "Monitor.h"
+#include "Handle.h"
 #include "Processes.h"
 #include "TamrixScript.h"
 #include "TempDir.h"
@@ -128,6 +129,16 @@ TEST_F(MonitorRestartTest, HangIsDetectedKilledRelaunchedAndSupervisedAgain) {
     EXPECT_GE(killedAt - lastPulse, 1100u);
     EXPECT_LE(killedAt - lastPulse, 1100u + 1000u);
 
+    // The successor starts only after the killed instance has gone, and the pause after it.
+    ASSERT_TRUE(WaitForTamrixTrace(
+        FTamrix, [](const TTraceRecord& r) { return r.Launch == 2 && r.What == "started"; },
+        20000));
+    for (const TTraceRecord& r : ReadTamrixTrace(FTamrix)) {
+        if (r.Launch == 2 && r.What == "started") {
+            EXPECT_GE(r.Tick, killedAt + 900);
+        }
+    }
+
     // The second hang proves that supervision resumed on the relaunched instance.
     ASSERT_TRUE(WaitForLogLine("Trying to start...wait 3 sec...success", 1, 40s));
     EXPECT_EQ(Setting("startup_timeout"), "3");
@@ -192,6 +203,84 @@ TEST_F(MonitorRestartTest, GivesUpAtTwentySecondsAndSignalsTheShutdown) {
     EXPECT_EQ(Setting("startup_timeout"), "20");
     // One launch only: one 19 s wait, then the give-up.
     EXPECT_EQ(CountTrace(ReadTamrixTrace(FTamrix), "started"), 2u);
+}
+
+// The doubles of this test still running.
+std::size_t AliveDoubles(const std::vector<TTraceRecord>& trace) {
+    std::set<std::uint32_t> alive;
+    for (const TTraceRecord& record : trace) {
+        THandle process(OpenProcess(SYNCHRONIZE, FALSE, record.Pid));
+        if (process && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT)
+            alive.insert(record.Pid);
+    }
+    return alive.size();
+}
+
+TEST_F(MonitorRestartTest, AnUnansweredLaunchIsEndedBeforeTheNext) {
+    // Every relaunch needs 2.5 s to start; the learnt wait begins at 1 s.
+    InstallDouble({{"main_interval_ms", 100},
+                   {"call_interval_ms", 100},
+                   {"start_delay_ms", 2500},
+                   {"launch.1.start_delay_ms", 0},
+                   {"launch.1.main_stop_ms", 1500}});
+    WriteOptions("main_timeout=1\r\nstartup_timeout=2\r\n");
+    TChildProcess first = StartFirstDouble();
+    StartMonitor();
+
+    ASSERT_TRUE(
+        WaitForLogLine("Trying to start...wait 1 sec...wait 2 sec...wait 3 sec...success", 1, 40s))
+        << ::testing::PrintToString(LogLines());
+    const auto trace = ReadTamrixTrace(FTamrix);
+    EXPECT_EQ(CountTrace(trace, "started"), 4u);
+    EXPECT_EQ(AliveDoubles(trace), 1u);
+    EXPECT_EQ(CountTrace(trace, "startup-set", 4), 1u);
+    EXPECT_EQ(Setting("startup_timeout"), "3");
+}
+
+TEST_F(MonitorRestartTest, RefusedWriteBackIsLoggedOnceAndSupervisionGoesOn) {
+    InstallDouble({{"main_interval_ms", 100},
+                   {"call_interval_ms", 100},
+                   {"main_stop_ms", 1500},
+                   {"launch.3.main_stop_ms", -1}});
+    WriteOptions("main_timeout=1\r\nstartup_timeout=5\r\n");
+    TChildProcess first = StartFirstDouble();
+    StartMonitor();
+    // From now on the file can be read but not written, as a file another program locks.
+    THandle holder(CreateFileA(FIni.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+
+    const std::string fatal = "Fatal error: EIniFileException: Unable to write to " + FIni;
+    ASSERT_TRUE(WaitForLogLine(fatal, 1, 30s)) << ::testing::PrintToString(LogLines());
+    holder.Reset();
+    // The relaunched double could not record its id while the file was held: record it for it.
+    std::uint32_t second = 0;
+    ASSERT_TRUE(WaitForTamrixTrace(
+        FTamrix,
+        [&](const TTraceRecord& r) {
+            second = r.Pid;
+            return r.Launch == 2 && r.What == "started";
+        },
+        10000));
+    ASSERT_TRUE(WritePrivateProfileStringA("Application", "process_id",
+                                           std::to_string(second).c_str(), FIni.c_str()));
+
+    // Its own hang is found and it is restarted in turn.
+    ASSERT_TRUE(WaitForLogLine("Trying to start...wait 3 sec...success", 1, 30s))
+        << ::testing::PrintToString(LogLines());
+    const std::vector<std::string> expected = {
+        "Log created",
+        "Main thread not responding.",
+        "Trying to kill...success",
+        "Trying to start...wait 4 sec...success",
+        fatal,
+        "Main thread not responding.",
+        "Trying to kill...success",
+        "Trying to start...wait 3 sec...success",
+    };
+    EXPECT_EQ(LogLines(), expected);
+    EXPECT_EQ(Setting("startup_timeout"), "3");
+    EXPECT_FALSE(ShutdownSet());
 }
 
 struct KillFailureCase {
