@@ -17,4 +17,9 @@ targets=()
 for target in "$@"; do
     targets+=(--target "$target")
 done
+# The source globs are checked again only when everything is built: a program added since the
+# folder was configured would be an unknown target until then.
+if [ ${#targets[@]} -gt 0 ] && [ -f "$BUILD_DIR/Makefile" ]; then
+    cmake --build "$BUILD_DIR" --target cmake_check_build_system >/dev/null
+fi
 cmake --build "$BUILD_DIR" -j "$(nproc)" "${targets[@]}"
