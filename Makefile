@@ -1,5 +1,5 @@
 # The two commands of the README. Both install what they lack (Debian 12, as root).
-.PHONY: test demo build package clean format
+.PHONY: test demo build package soak clean format
 
 test:
 	tools/test.sh
@@ -9,6 +9,11 @@ demo:
 
 build:
 	tools/build.sh
+
+# Not part of test: korvel restarting a hanging Tamrix double for SOAK_S seconds (default 600);
+# SOAK_MODE=slow-start makes the double start slower than korvel waits.
+soak:
+	tools/soak.sh
 
 # The release zip (stripped executables, korvel.ini, README, integrator kit) in build/cross.
 package: build

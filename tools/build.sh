@@ -17,4 +17,9 @@ targets=()
 for target in "$@"; do
     targets+=(--target "$target")
 done
+# A CMakeLists.txt changed since the folder was configured (a program added, say) is read again
+# only when everything is built: until then a new target would be unknown.
+if [ ${#targets[@]} -gt 0 ] && [ -f "$BUILD_DIR/Makefile" ]; then
+    cmake --build "$BUILD_DIR" --target cmake_check_build_system >/dev/null
+fi
 cmake --build "$BUILD_DIR" -j "$(nproc)" "${targets[@]}"
