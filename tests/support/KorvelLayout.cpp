@@ -1,5 +1,6 @@
 #include "KorvelLayout.h"
 
+#include "Deadline.h"
 #include "WatchdogEvents.h"
 
 #include "Errors.h"
@@ -59,17 +60,6 @@ std::optional<std::string> ImagePath(HANDLE process) {
 }
 
 } // namespace
-
-bool WaitUntil(const std::function<bool()>& condition, std::uint32_t timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        if (condition())
-            return true;
-        if (GetTickCount64() >= deadline)
-            return condition();
-        Sleep(20);
-    }
-}
 
 TKorvelLayout::TKorvelLayout(bool withLogs, bool holdEvents) {
     ResetTamrixEvents();

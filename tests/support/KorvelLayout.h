@@ -18,7 +18,6 @@
 #include "TempDir.h"
 
 #include <cstdint>
-#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -98,6 +97,3 @@ private:
     std::vector<THandle> FEvents;
     std::vector<std::unique_ptr<TChildProcess>> FChildren;
 };
-
-// Waits up to timeoutMs until condition() holds; checks it once more at the deadline.
-bool WaitUntil(const std::function<bool()>& condition, std::uint32_t timeoutMs);

@@ -1,5 +1,6 @@
 #include "Processes.h"
 
+#include "Deadline.h"
 #include "Errors.h"
 #include "Module.h"
 #include "PathText.h"
@@ -127,11 +128,7 @@ std::vector<TRecordedStart> ReadRecordedStarts(const std::string& recordFile) {
 
 std::vector<TRecordedStart> WaitForRecordedStarts(const std::string& recordFile, std::size_t count,
                                                   std::uint32_t timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        auto starts = ReadRecordedStarts(recordFile);
-        if (starts.size() >= count || GetTickCount64() >= deadline)
-            return starts;
-        Sleep(20);
-    }
+    std::vector<TRecordedStart> starts;
+    WaitUntil([&] { return (starts = ReadRecordedStarts(recordFile)).size() >= count; }, timeoutMs);
+    return starts;
 }
