@@ -6,6 +6,7 @@
 #include "Errors.h"
 #include "KorvelProtocol.h"
 #include "PathText.h"
+#include "SharedFile.h"
 #include "WinApi.h"
 
 #include <algorithm>
@@ -107,9 +108,7 @@ TChildProcess& TKorvelLayout::StartTamrix() {
 }
 
 std::string TKorvelLayout::ReadLog() const {
-    if (!TTempDir::FileExists(LogPath()))
-        return {};
-    return TTempDir::ReadFile(LogPath());
+    return ReadSharedFile(LogPath()).value_or("");
 }
 
 std::vector<std::string> TKorvelLayout::LogLines() const {
@@ -128,9 +127,7 @@ bool TKorvelLayout::WaitForLogLine(const std::string& line, std::uint32_t timeou
 }
 
 std::string TKorvelLayout::ReadIni() const {
-    if (!TTempDir::FileExists(IniPath()))
-        return {};
-    return TTempDir::ReadFile(IniPath());
+    return ReadSharedFile(IniPath()).value_or("");
 }
 
 void TKorvelLayout::WriteIni(const std::string& text) const {

@@ -2,6 +2,7 @@
 
 #include "Deadline.h"
 #include "PathText.h"
+#include "SharedFile.h"
 #include "TempDir.h"
 
 #include <algorithm>
@@ -49,10 +50,7 @@ std::vector<TTraceRecord> ParseTamrixTrace(const std::string& text) {
 }
 
 std::vector<TTraceRecord> ReadTamrixTrace(const std::string& exePath) {
-    const std::string path = TamrixTracePath(exePath);
-    if (!TTempDir::FileExists(path))
-        return {};
-    return ParseTamrixTrace(TTempDir::ReadFile(path));
+    return ParseTamrixTrace(ReadSharedFile(TamrixTracePath(exePath)).value_or(""));
 }
 
 bool WaitForTamrixTrace(const std::string& exePath,

@@ -3,6 +3,7 @@
 #include "FKorvelEvents.h"
 #include "Log.h"
 #include "Monitor.h"
+#include "SharedFile.h"
 #include "TempDir.h"
 #include "WatchdogEvents.h"
 #include "WinApi.h"
@@ -16,9 +17,7 @@ namespace {
 
 class ReportEventErrorTest : public TWatchdogEventsTest {
 protected:
-    std::string LogText() const {
-        return TTempDir::FileExists(FLogFile) ? TTempDir::ReadFile(FLogFile) : std::string();
-    }
+    std::string LogText() const { return ReadSharedFile(FLogFile).value_or(""); }
 
     TTempDir FDir;
     std::string FLogFile = FDir.File("korvel.log");
