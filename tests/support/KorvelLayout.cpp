@@ -4,7 +4,6 @@
 #include "WatchdogEvents.h"
 
 #include "Errors.h"
-#include "KorvelProtocol.h"
 #include "PathText.h"
 #include "SharedFile.h"
 #include "WinApi.h"
@@ -14,12 +13,6 @@
 #include <regex>
 #include <set>
 #include <stdexcept>
-
-const char* const TamrixEventNames[5] = {
-    KorvelProtocol::MainThreadEvent, KorvelProtocol::MainThreadBusyEvent,
-    KorvelProtocol::StartupEvent,    KorvelProtocol::ShutdownEvent,
-    KorvelProtocol::CallStreamEvent,
-};
 
 namespace {
 

@@ -12,6 +12,7 @@
 // launches those itself) is killed by its handle or process id, never by name.
 #pragma once
 
+#include "EventNames.h"
 #include "Handle.h"
 #include "Processes.h"
 #include "TamrixScript.h"
@@ -24,9 +25,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-// The five protocol event names, in the watchdog's order of creation.
-extern const char* const TamrixEventNames[5];
 
 class TKorvelLayout {
 public:

@@ -1,13 +1,15 @@
 #include "WatchdogEvents.h"
 
+#include "EventNames.h"
+
 #include <regex>
 
 const TEventRole EventRoles[5] = {
-    {"TamrixMainThread", &TKorvelEvents::MainThread},
-    {"TamrixMainThreadBusy", &TKorvelEvents::MainThreadBusy},
-    {"TamrixStartup", &TKorvelEvents::Startup},
-    {"TamrixShutdown", &TKorvelEvents::Shutdown},
-    {"TamrixCallStream", &TKorvelEvents::CallStream},
+    {TamrixEventNames[0], &TKorvelEvents::MainThread},
+    {TamrixEventNames[1], &TKorvelEvents::MainThreadBusy},
+    {TamrixEventNames[2], &TKorvelEvents::Startup},
+    {TamrixEventNames[3], &TKorvelEvents::Shutdown},
+    {TamrixEventNames[4], &TKorvelEvents::CallStream},
 };
 
 std::string WatchdogStates(TKorvelEvents& events) {

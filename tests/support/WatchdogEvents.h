@@ -1,6 +1,6 @@
-// The watchdog's view of the five events, for tests: each role with its name written out (so a
-// wrong name in the protocol header shows up), their states as one string, a fixture that leaves
-// every event unset for whatever test runs next, and the log read back without timestamps.
+// The watchdog's view of the five events, for tests: each role with its name from the tests' own
+// table, their states as one string, a fixture that leaves every event unset for whatever test
+// runs next; and the log read back without timestamps.
 #pragma once
 
 #include "FKorvelEvents.h"
