@@ -1,6 +1,5 @@
 #include "KorvelLayout.h"
 
-#include "Deadline.h"
 #include "WatchdogEvents.h"
 
 #include "Errors.h"
@@ -10,7 +9,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <regex>
 #include <set>
 #include <stdexcept>
 
@@ -105,18 +103,12 @@ std::string TKorvelLayout::ReadLog() const {
 }
 
 std::vector<std::string> TKorvelLayout::LogLines() const {
-    return LogLinesWithoutTimestamps(ReadLog());
+    return ::LogLines(LogPath());
 }
 
 bool TKorvelLayout::WaitForLogLine(const std::string& line, std::uint32_t timeoutMs,
                                    std::size_t occurrence) const {
-    return WaitUntil(
-        [&] {
-            const auto lines = LogLines();
-            return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line)) >=
-                   occurrence;
-        },
-        timeoutMs);
+    return ::WaitForLogLine(LogPath(), line, timeoutMs, occurrence);
 }
 
 std::string TKorvelLayout::ReadIni() const {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -33,5 +34,9 @@ protected:
     void TearDown() override;
 };
 
-// The log's complete lines without their leading "yyyy-mm-dd hh:nn:ss " timestamps.
-std::vector<std::string> LogLinesWithoutTimestamps(const std::string& text);
+// The complete lines of the log at logPath without their leading "yyyy-mm-dd hh:nn:ss "
+// timestamps; none while the file does not exist.
+std::vector<std::string> LogLines(const std::string& logPath);
+// Waits up to timeoutMs until the log holds line at least occurrence times.
+bool WaitForLogLine(const std::string& logPath, const std::string& line, std::uint32_t timeoutMs,
+                    std::size_t occurrence = 1);

@@ -67,24 +67,6 @@ protected:
     }
     void StartMonitor() { FMonitor = std::make_unique<TMonitor>(FLog, FIni, SystemClock()); }
 
-    // The log's lines without their timestamps.
-    std::vector<std::string> LogLines() const {
-        if (!TTempDir::FileExists(FLogFile))
-            return {};
-        return LogLinesWithoutTimestamps(TTempDir::ReadFile(FLogFile));
-    }
-    bool WaitForLogLine(const std::string& line, int count = 1,
-                        std::chrono::milliseconds timeout = 30s) const {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            const auto lines = LogLines();
-            if (std::count(lines.begin(), lines.end(), line) >= count)
-                return true;
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            Sleep(50);
-        }
-    }
     std::string Setting(const char* key) const {
         char value[64];
         GetPrivateProfileStringA("Options", key, "", value, sizeof value, FIni.c_str());
@@ -129,7 +111,7 @@ TEST_F(MonitorRestartTest, HangIsDetectedKilledRelaunchedAndSupervisedAgain) {
     EXPECT_LE(killedAt - lastPulse, 1100u + 1000u);
 
     // The second hang proves that supervision resumed on the relaunched instance.
-    ASSERT_TRUE(WaitForLogLine("Trying to start...wait 3 sec...success", 1, 40s));
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Trying to start...wait 3 sec...success", 40000));
     EXPECT_EQ(Setting("startup_timeout"), "3");
     const std::vector<std::string> expected = {
         "Log created",
@@ -140,12 +122,12 @@ TEST_F(MonitorRestartTest, HangIsDetectedKilledRelaunchedAndSupervisedAgain) {
         "Trying to kill...success",
         "Trying to start...wait 3 sec...success",
     };
-    EXPECT_EQ(LogLines(), expected);
+    EXPECT_EQ(LogLines(FLogFile), expected);
     EXPECT_FALSE(ShutdownSet());
 
     // The third instance pulses on and is left alone.
     Sleep(2500);
-    EXPECT_EQ(LogLines().size(), expected.size());
+    EXPECT_EQ(LogLines(FLogFile).size(), expected.size());
     const auto trace = ReadTamrixTrace(FTamrix);
     EXPECT_EQ(CountTrace(trace, "started"), 3u);
     const auto before = std::chrono::steady_clock::now();
@@ -164,8 +146,9 @@ TEST_F(MonitorRestartTest, StartupTimeoutGrowsUntilTheStartComes) {
     TChildProcess first = StartFirstDouble();
     StartMonitor();
 
-    ASSERT_TRUE(WaitForLogLine("Trying to start...wait 2 sec...wait 3 sec...success", 1, 40s))
-        << ::testing::PrintToString(LogLines());
+    ASSERT_TRUE(
+        WaitForLogLine(FLogFile, "Trying to start...wait 2 sec...wait 3 sec...success", 40000))
+        << ::testing::PrintToString(LogLines(FLogFile));
     EXPECT_EQ(Setting("startup_timeout"), "3");
     EXPECT_EQ(CountTrace(ReadTamrixTrace(FTamrix), "started"), 3u);
     EXPECT_FALSE(ShutdownSet());
@@ -188,7 +171,7 @@ TEST_F(MonitorRestartTest, GivesUpAtTwentySecondsAndSignalsTheShutdown) {
         "Trying to start...wait 19 sec...failed",
         "Restart failed. Please run the application manually.",
     };
-    EXPECT_EQ(LogLines(), expected);
+    EXPECT_EQ(LogLines(FLogFile), expected);
     EXPECT_EQ(Setting("startup_timeout"), "20");
     // One launch only: one 19 s wait, then the give-up.
     EXPECT_EQ(CountTrace(ReadTamrixTrace(FTamrix), "started"), 2u);
@@ -225,7 +208,7 @@ TEST_P(KillFailureTest, LineEndsWithTheSystemTextAndTheStartStillRuns) {
     ASSERT_EQ(TKorvelEvents::KorvelEvents()->Shutdown().WaitFor(20000), WaitResult::Signaled);
     FMonitor.reset();
 
-    const std::vector<std::string> lines = LogLines();
+    const std::vector<std::string> lines = LogLines(FLogFile);
     ASSERT_GE(lines.size(), 5u) << ::testing::PrintToString(lines);
     EXPECT_EQ(lines[1], "Main thread not responding.");
     EXPECT_EQ(lines[2].rfind("Trying to kill...failed - ", 0), 0u) << lines[2];
@@ -285,9 +268,9 @@ TEST_P(RecordedProcessTest, OnlyTamrixIsTerminated) {
                                   std::to_string(recorded.ProcessId()) + "\r\n");
     StartMonitor();
 
-    ASSERT_TRUE(WaitForLogLine("Trying to start...wait 4 sec...success", 1, 30s))
-        << ::testing::PrintToString(LogLines());
-    const std::vector<std::string> lines = LogLines();
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Trying to start...wait 4 sec...success", 30000))
+        << ::testing::PrintToString(LogLines(FLogFile));
+    const std::vector<std::string> lines = LogLines(FLogFile);
     ASSERT_GE(lines.size(), 3u);
     if (c.killed) {
         EXPECT_EQ(lines[2], "Trying to kill...success");
@@ -320,7 +303,7 @@ TEST_F(MonitorRestartTest, DestroyingWhileItSleepsReturnsWithinAPass) {
     const auto took = std::chrono::steady_clock::now() - before;
     // One sleep of 100 ms and a few zero-timeout waits at most; generous for a loaded machine.
     EXPECT_LT(took, 400ms);
-    EXPECT_EQ(LogLines().size(), 0u);
+    EXPECT_EQ(LogLines(FLogFile).size(), 0u);
 }
 
 } // namespace
