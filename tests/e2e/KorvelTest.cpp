@@ -3,6 +3,7 @@
 // outside only: exit codes, log lines, the INI file, message boxes, the double's trace.
 #include "Errors.h"
 #include "Handle.h"
+#include "support/Deadline.h"
 #include "support/KorvelLayout.h"
 #include "support/MessageBoxes.h"
 #include "support/Processes.h"
@@ -187,7 +188,7 @@ TEST_F(KorvelTest, ShutdownWithoutAutoExitWaitsForTheNextStartAndRereadsTheSetti
         },
         Patience))
         << layout.ReadIni();
-    ASSERT_TRUE(WaitUntil([&] { return layout.IniSection("Options").size() == 5; }, Patience));
+    ASSERT_TRUE(WaitForOptions(layout));
 
     // auto_exit=1 now holds: the next shutdown ends it.
     SignalShutdown();

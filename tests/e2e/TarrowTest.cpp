@@ -2,6 +2,7 @@
 // user would, the programs it starts recorded by RecordArgs.exe.
 #include "Errors.h"
 #include "Handle.h"
+#include "support/Deadline.h"
 #include "support/MessageBoxes.h"
 #include "support/Processes.h"
 #include "support/TempDir.h"
@@ -72,16 +73,18 @@ std::string AnswerBox(const TRun& run) {
 
 // Waits for the run to end; a box shown meanwhile is a failure (and is answered, so the run ends).
 void ExpectExitWithoutBox(const TRun& run) {
-    const std::uint64_t deadline = GetTickCount64() + Patience;
-    while (!run.Process->WaitForExit(20)) {
-        if (const auto box = WaitForMessageBox(run.Process->ProcessId(), 0)) {
-            ADD_FAILURE() << "unexpected message box: " << box->Text;
-            PressOk(*box);
-        }
-        if (GetTickCount64() >= deadline) {
-            ADD_FAILURE() << "tarrow did not end";
-            return;
-        }
+    const bool ended = WaitUntil(
+        [&] {
+            if (const auto box = WaitForMessageBox(run.Process->ProcessId(), 0)) {
+                ADD_FAILURE() << "unexpected message box: " << box->Text;
+                PressOk(*box);
+            }
+            return !run.Process->IsRunning();
+        },
+        Patience);
+    if (!ended) {
+        ADD_FAILURE() << "tarrow did not end";
+        return;
     }
     EXPECT_EQ(run.Process->ExitCode(), std::optional<std::uint32_t>(0));
 }

@@ -3,21 +3,14 @@
 #include "WatchdogEvents.h"
 
 #include "Errors.h"
-#include "KorvelProtocol.h"
 #include "PathText.h"
+#include "SharedFile.h"
 #include "WinApi.h"
 
 #include <algorithm>
 #include <cctype>
-#include <regex>
 #include <set>
 #include <stdexcept>
-
-const char* const TamrixEventNames[5] = {
-    KorvelProtocol::MainThreadEvent, KorvelProtocol::MainThreadBusyEvent,
-    KorvelProtocol::StartupEvent,    KorvelProtocol::ShutdownEvent,
-    KorvelProtocol::CallStreamEvent,
-};
 
 namespace {
 
@@ -59,17 +52,6 @@ std::optional<std::string> ImagePath(HANDLE process) {
 }
 
 } // namespace
-
-bool WaitUntil(const std::function<bool()>& condition, std::uint32_t timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        if (condition())
-            return true;
-        if (GetTickCount64() >= deadline)
-            return condition();
-        Sleep(20);
-    }
-}
 
 TKorvelLayout::TKorvelLayout(bool withLogs, bool holdEvents) {
     ResetTamrixEvents();
@@ -117,30 +99,20 @@ TChildProcess& TKorvelLayout::StartTamrix() {
 }
 
 std::string TKorvelLayout::ReadLog() const {
-    if (!TTempDir::FileExists(LogPath()))
-        return {};
-    return TTempDir::ReadFile(LogPath());
+    return ReadSharedFile(LogPath()).value_or("");
 }
 
 std::vector<std::string> TKorvelLayout::LogLines() const {
-    return LogLinesWithoutTimestamps(ReadLog());
+    return ::LogLines(LogPath());
 }
 
 bool TKorvelLayout::WaitForLogLine(const std::string& line, std::uint32_t timeoutMs,
                                    std::size_t occurrence) const {
-    return WaitUntil(
-        [&] {
-            const auto lines = LogLines();
-            return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line)) >=
-                   occurrence;
-        },
-        timeoutMs);
+    return ::WaitForLogLine(LogPath(), line, timeoutMs, occurrence);
 }
 
 std::string TKorvelLayout::ReadIni() const {
-    if (!TTempDir::FileExists(IniPath()))
-        return {};
-    return TTempDir::ReadFile(IniPath());
+    return ReadSharedFile(IniPath()).value_or("");
 }
 
 void TKorvelLayout::WriteIni(const std::string& text) const {

@@ -12,22 +12,19 @@
 // launches those itself) is killed by its handle or process id, never by name.
 #pragma once
 
+#include "EventNames.h"
 #include "Handle.h"
 #include "Processes.h"
 #include "TamrixScript.h"
 #include "TempDir.h"
 
 #include <cstdint>
-#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
-
-// The five protocol event names, in the watchdog's order of creation.
-extern const char* const TamrixEventNames[5];
 
 class TKorvelLayout {
 public:
@@ -98,6 +95,3 @@ private:
     std::vector<THandle> FEvents;
     std::vector<std::unique_ptr<TChildProcess>> FChildren;
 };
-
-// Waits up to timeoutMs until condition() holds; checks it once more at the deadline.
-bool WaitUntil(const std::function<bool()>& condition, std::uint32_t timeoutMs);

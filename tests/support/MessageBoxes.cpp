@@ -1,5 +1,6 @@
 #include "MessageBoxes.h"
 
+#include "Deadline.h"
 #include "WinApi.h"
 
 #include <string_view>
@@ -54,14 +55,10 @@ std::string DialogItemText(HWND window, int id) {
 } // namespace
 
 std::optional<TMessageBox> WaitForMessageBox(std::uint32_t processId, std::uint32_t timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        if (const HWND window = FindBox(processId))
-            return TMessageBox{window, WindowText(window), DialogItemText(window, MessageTextId)};
-        if (GetTickCount64() >= deadline)
-            return std::nullopt;
-        Sleep(20);
-    }
+    HWND window = nullptr;
+    if (!WaitUntil([&] { return (window = FindBox(processId)) != nullptr; }, timeoutMs))
+        return std::nullopt;
+    return TMessageBox{window, WindowText(window), DialogItemText(window, MessageTextId)};
 }
 
 bool HasMessageBox(std::uint32_t processId) {

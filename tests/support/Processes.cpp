@@ -1,8 +1,10 @@
 #include "Processes.h"
 
+#include "Deadline.h"
 #include "Errors.h"
 #include "Module.h"
 #include "PathText.h"
+#include "SharedFile.h"
 #include "WinApi.h"
 
 #include <vector>
@@ -99,16 +101,7 @@ namespace {
 
 std::vector<TRecordedStart> ReadRecordedStarts(const std::string& recordFile) {
     std::vector<TRecordedStart> starts;
-    const THandle file(CreateFileA(recordFile.c_str(), GENERIC_READ,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return starts;
-    std::string content;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
-        content.append(buffer, read);
+    const std::string content = ReadSharedFile(recordFile).value_or("");
     // Only lines with their CR LF are complete; a line being written is left for the next look.
     std::size_t start = 0;
     for (std::size_t end; (end = content.find("\r\n", start)) != std::string::npos;
@@ -127,11 +120,7 @@ std::vector<TRecordedStart> ReadRecordedStarts(const std::string& recordFile) {
 
 std::vector<TRecordedStart> WaitForRecordedStarts(const std::string& recordFile, std::size_t count,
                                                   std::uint32_t timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        auto starts = ReadRecordedStarts(recordFile);
-        if (starts.size() >= count || GetTickCount64() >= deadline)
-            return starts;
-        Sleep(20);
-    }
+    std::vector<TRecordedStart> starts;
+    WaitUntil([&] { return (starts = ReadRecordedStarts(recordFile)).size() >= count; }, timeoutMs);
+    return starts;
 }

@@ -1,12 +1,12 @@
 #include "TamrixScript.h"
 
+#include "Deadline.h"
 #include "PathText.h"
+#include "SharedFile.h"
 #include "TempDir.h"
 
 #include <algorithm>
-#include <chrono>
 #include <sstream>
-#include <thread>
 
 TScriptEntry::TScriptEntry(std::string key, std::string value)
     : Key(std::move(key)), Value(std::move(value)) {}
@@ -50,26 +50,22 @@ std::vector<TTraceRecord> ParseTamrixTrace(const std::string& text) {
 }
 
 std::vector<TTraceRecord> ReadTamrixTrace(const std::string& exePath) {
-    const std::string path = TamrixTracePath(exePath);
-    if (!TTempDir::FileExists(path))
-        return {};
-    return ParseTamrixTrace(TTempDir::ReadFile(path));
+    return ParseTamrixTrace(ReadSharedFile(TamrixTracePath(exePath)).value_or(""));
 }
 
 bool WaitForTamrixTrace(const std::string& exePath,
                         const std::function<bool(const TTraceRecord&)>& match,
                         std::uint32_t timeoutMs, std::vector<TTraceRecord>* trace) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        std::vector<TTraceRecord> records = ReadTamrixTrace(exePath);
-        const bool found = std::any_of(records.begin(), records.end(), match);
-        if (found || std::chrono::steady_clock::now() >= deadline) {
-            if (trace != nullptr)
-                *trace = std::move(records);
-            return found;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    std::vector<TTraceRecord> records;
+    const bool found = WaitUntil(
+        [&] {
+            records = ReadTamrixTrace(exePath);
+            return std::any_of(records.begin(), records.end(), match);
+        },
+        timeoutMs);
+    if (trace != nullptr)
+        *trace = std::move(records);
+    return found;
 }
 
 std::size_t CountTrace(const std::vector<TTraceRecord>& trace, const std::string& what,

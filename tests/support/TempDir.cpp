@@ -1,6 +1,7 @@
 #include "TempDir.h"
 
 #include "Handle.h"
+#include "SharedFile.h"
 #include "WinApi.h"
 
 #include <atomic>
@@ -81,18 +82,9 @@ std::string TTempDir::MakeDir(std::string_view name) const {
 }
 
 std::string TTempDir::ReadFile(const std::string& path) {
-    // Shared for writing as well: the code under test may hold the file while a test peeks.
-    THandle file(CreateFileA(path.c_str(), GENERIC_READ,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        throw std::runtime_error(LastErrorText("Cannot open", path));
-    std::string content;
-    char chunk[4096];
-    DWORD read = 0;
-    while (::ReadFile(file.Get(), chunk, sizeof chunk, &read, nullptr) && read > 0)
-        content.append(chunk, read);
-    return content;
+    if (std::optional<std::string> content = ReadSharedFile(path))
+        return std::move(*content);
+    throw std::runtime_error(LastErrorText("Cannot open", path));
 }
 
 void TTempDir::WriteFile(const std::string& path, std::string_view text) {

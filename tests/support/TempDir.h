@@ -21,7 +21,7 @@ public:
     // Creates the folder Path() "\" name and gives its path; raises std::runtime_error on failure.
     std::string MakeDir(std::string_view name) const;
 
-    // The whole content of a file, byte for byte; raises std::runtime_error when it cannot be read.
+    // ReadSharedFile, raising std::runtime_error when the file cannot be opened.
     static std::string ReadFile(const std::string& path);
     // Creates or replaces a file with text; raises std::runtime_error on failure.
     static void WriteFile(const std::string& path, std::string_view text);

@@ -1,13 +1,18 @@
 #include "WatchdogEvents.h"
 
+#include "Deadline.h"
+#include "EventNames.h"
+#include "SharedFile.h"
+
+#include <algorithm>
 #include <regex>
 
 const TEventRole EventRoles[5] = {
-    {"TamrixMainThread", &TKorvelEvents::MainThread},
-    {"TamrixMainThreadBusy", &TKorvelEvents::MainThreadBusy},
-    {"TamrixStartup", &TKorvelEvents::Startup},
-    {"TamrixShutdown", &TKorvelEvents::Shutdown},
-    {"TamrixCallStream", &TKorvelEvents::CallStream},
+    {TamrixEventNames[0], &TKorvelEvents::MainThread},
+    {TamrixEventNames[1], &TKorvelEvents::MainThreadBusy},
+    {TamrixEventNames[2], &TKorvelEvents::Startup},
+    {TamrixEventNames[3], &TKorvelEvents::Shutdown},
+    {TamrixEventNames[4], &TKorvelEvents::CallStream},
 };
 
 std::string WatchdogStates(TKorvelEvents& events) {
@@ -39,12 +44,24 @@ void TWatchdogEventsTest::TearDown() {
     TKorvelEvents::ReleaseKorvelEvents();
 }
 
-std::vector<std::string> LogLinesWithoutTimestamps(const std::string& text) {
+std::vector<std::string> LogLines(const std::string& logPath) {
     static const std::regex timestamp(R"(^\d{4}-\d\d-\d\d \d\d.\d\d.\d\d )");
+    const std::string text = ReadSharedFile(logPath).value_or("");
     std::vector<std::string> lines;
     std::size_t start = 0;
     for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
         lines.push_back(std::regex_replace(text.substr(start, end - start), timestamp, "",
                                            std::regex_constants::format_first_only));
     return lines;
+}
+
+bool WaitForLogLine(const std::string& logPath, const std::string& line, std::uint32_t timeoutMs,
+                    std::size_t occurrence) {
+    return WaitUntil(
+        [&] {
+            const auto lines = LogLines(logPath);
+            return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line)) >=
+                   occurrence;
+        },
+        timeoutMs);
 }

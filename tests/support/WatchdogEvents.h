@@ -1,12 +1,13 @@
-// The watchdog's view of the five events, for tests: each role with its name written out (so a
-// wrong name in the protocol header shows up), their states as one string, a fixture that leaves
-// every event unset for whatever test runs next, and the log read back without timestamps.
+// The watchdog's view of the five events, for tests: each role with its name from the tests' own
+// table, their states as one string, a fixture that leaves every event unset for whatever test
+// runs next; and the log read back without timestamps.
 #pragma once
 
 #include "FKorvelEvents.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -33,5 +34,9 @@ protected:
     void TearDown() override;
 };
 
-// The log's complete lines without their leading "yyyy-mm-dd hh:nn:ss " timestamps.
-std::vector<std::string> LogLinesWithoutTimestamps(const std::string& text);
+// The complete lines of the log at logPath without their leading "yyyy-mm-dd hh:nn:ss "
+// timestamps; none while the file does not exist.
+std::vector<std::string> LogLines(const std::string& logPath);
+// Waits up to timeoutMs until the log holds line at least occurrence times.
+bool WaitForLogLine(const std::string& logPath, const std::string& line, std::uint32_t timeoutMs,
+                    std::size_t occurrence = 1);

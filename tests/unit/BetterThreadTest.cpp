@@ -1,4 +1,5 @@
 #include "BetterThread.h"
+#include "Deadline.h"
 #include "Errors.h"
 #include "FakeClock.h"
 #include "WinApi.h"
@@ -19,15 +20,9 @@ using State = TBetterThreadState;
 // Generous upper bound for "at once" and "about n ms" on two shared cores.
 constexpr DWORD Slack = 1000;
 
-// Polls condition until it holds or timeoutMs has passed.
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000) {
-    const DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start >= timeoutMs)
-            return false;
-        ::Sleep(1);
-    }
-    return true;
+// Ten seconds of patience, polled every millisecond: these threads change state almost at once.
+bool Eventually(const std::function<bool()>& condition) {
+    return WaitUntil(condition, 10000, 1);
 }
 
 // What a test thread did, kept outside the thread object so that it outlives it.
@@ -77,7 +72,7 @@ void ReturnAtOnce(TProbeThread&) {}
 
 // Ignores Terminated; ends when released, or after 10 s so that a faulty Stop cannot hang a test.
 void BlockUntilReleased(TProbeThread& thread) {
-    WaitUntil([&] { return thread.Probe().Release.load(); });
+    Eventually([&] { return thread.Probe().Release.load(); });
 }
 
 void PollEvery100ms(TProbeThread& thread) {
@@ -88,14 +83,14 @@ void PollEvery100ms(TProbeThread& thread) {
 // Resumes a blocking body and waits until it runs.
 void StartBlocked(TProbeThread& thread) {
     thread.Resume();
-    ASSERT_TRUE(WaitUntil([&] { return thread.Probe().ExecuteRan.load(); }));
+    ASSERT_TRUE(Eventually([&] { return thread.Probe().ExecuteRan.load(); }));
 }
 
 // Ends a blocking body and waits until the thread procedure is done, so that destruction finds
 // it finished.
 void ReleaseAndFinish(TProbeThread& thread) {
     thread.Probe().Release = true;
-    ASSERT_TRUE(WaitUntil([&] { return thread.Finished(); }));
+    ASSERT_TRUE(Eventually([&] { return thread.Finished(); }));
 }
 
 // The OS suspend count, read without changing it.
@@ -138,7 +133,7 @@ TEST(TBetterThreadTest, NothingRunsBeforeResume) {
 
     thread.Resume();
     EXPECT_FALSE(thread.Suspended());
-    ASSERT_TRUE(WaitUntil([&] { return thread.Finished(); }));
+    ASSERT_TRUE(Eventually([&] { return thread.Finished(); }));
     EXPECT_TRUE(probe.ExecuteRan);
     EXPECT_EQ(thread.State(), State::btsFinished);
     EXPECT_EQ(thread.WaitFor(), 0u);
@@ -190,7 +185,7 @@ TEST_P(StopFinishedTest, ReturnsAtOnceWithoutTerminateOrWakeUp) {
     TProbe probe;
     TProbeThread thread(probe, ReturnAtOnce);
     thread.Resume();
-    ASSERT_TRUE(WaitUntil([&] { return thread.Finished(); }));
+    ASSERT_TRUE(Eventually([&] { return thread.Finished(); }));
 
     const DWORD start = GetTickCount();
     thread.Stop(GetParam());
@@ -255,7 +250,7 @@ TEST_P(SecondStopTest, ReturnsAtOnce) {
     std::jthread first;
     if (c.FirstWaitsOnAnotherThread) {
         first = std::jthread([&] { thread.Stop(-1); });
-        ASSERT_TRUE(WaitUntil([&] { return probe.WakeUps > 0; }));
+        ASSERT_TRUE(Eventually([&] { return probe.WakeUps > 0; }));
     } else {
         thread.Stop(50);
     }
@@ -305,7 +300,7 @@ TEST(TBetterThreadTest, UnlimitedStopReturnsOnceAPollingBodyHasEnded) {
     TProbe probe;
     TProbeThread thread(probe, PollEvery100ms);
     thread.Resume();
-    ASSERT_TRUE(WaitUntil([&] { return probe.ExecuteRan.load(); }));
+    ASSERT_TRUE(Eventually([&] { return probe.ExecuteRan.load(); }));
 
     const DWORD start = GetTickCount();
     thread.Stop(-1);
@@ -349,7 +344,7 @@ TEST_P(ThrowingBodyTest, EndsTheThreadAndKeepsTheError) {
     auto thread = std::make_unique<TProbeThread>(probe, [&](TProbeThread&) { c.Raise(); });
     // Stop sets Terminated: a thread not yet past its test of it would skip the body.
     thread->Resume();
-    ASSERT_TRUE(WaitUntil([&] { return probe.ExecuteRan.load(); }));
+    ASSERT_TRUE(Eventually([&] { return probe.ExecuteRan.load(); }));
 
     thread->Stop(-1);
     EXPECT_TRUE(probe.DoTerminateRan);
@@ -373,7 +368,7 @@ TEST(TBetterThreadTest, StoredErrorLivesUntilTheObjectGoes) {
     auto thread =
         std::make_unique<TProbeThread>(probe, [](TProbeThread&) { throw ECountedError(); });
     thread->Resume();
-    ASSERT_TRUE(WaitUntil([&] { return thread->Finished(); }));
+    ASSERT_TRUE(Eventually([&] { return thread->Finished(); }));
     EXPECT_GE(ECountedError::Live, 1);
     thread.reset();
     EXPECT_EQ(ECountedError::Live, 0);
@@ -412,7 +407,7 @@ TEST(TBetterThreadTest, DestroyingARunningObjectWaitsForTheThreadToEnd) {
     });
     THandle worker = DuplicateThreadHandle(thread->Handle());
     thread->Resume();
-    ASSERT_TRUE(WaitUntil([&] { return probe.ExecuteRan.load(); }));
+    ASSERT_TRUE(Eventually([&] { return probe.ExecuteRan.load(); }));
 
     thread.reset();
     EXPECT_TRUE(probe.DoTerminateRan);

@@ -14,9 +14,9 @@
 // Once set, reset or hold has done its work it creates and sets "EventToolReady.<own pid>" and
 // keeps it while it holds the events, so that a test knows when the events are in place.
 // Exit codes of set, reset and hold: 0 done, 2 an event could not be opened, 64 usage error.
+#include "EventNames.h"
 #include "Handle.h"
 #include "KorvelLink.h"
-#include "KorvelProtocol.h"
 #include "WinApi.h"
 
 #include <charconv>
@@ -83,9 +83,7 @@ int Run(int argc, char** argv) {
         link->SignalStartup();
     } else if (link != nullptr && reset) {
         // The link only sets; the application never resets. Open the names beside it.
-        using namespace KorvelProtocol;
-        for (const char* each :
-             {MainThreadEvent, MainThreadBusyEvent, StartupEvent, ShutdownEvent, CallStreamEvent}) {
+        for (const char* each : TamrixEventNames) {
             THandle event(CreateEventA(nullptr, TRUE, FALSE, each));
             if (!event)
                 return ExitCannotOpen;

@@ -26,6 +26,7 @@
 #include "KorvelProtocol.h"
 #include "Module.h"
 #include "PathText.h"
+#include "SharedFile.h"
 #include "WinApi.h"
 
 #include <algorithm>
@@ -137,20 +138,6 @@ TScript ParseScript(std::string_view text, std::int64_t launch) {
     return script;
 }
 
-// Missing or unreadable gives empty text: the defaults then apply.
-std::string ReadWholeFile(const std::string& path) {
-    THandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string text;
-    if (!file)
-        return text;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file.Get(), chunk, sizeof chunk, &read, nullptr) && read > 0)
-        text.append(chunk, read);
-    return text;
-}
-
 // Reads, increments and writes back the launch counter under an exclusive open, so that two
 // instances starting at the same moment still get different numbers.
 std::int64_t NextLaunchNumber(const std::string& path) {
@@ -217,7 +204,9 @@ bool IsDue(std::int64_t at, std::int64_t now) {
 int Run() {
     const std::string ownPath = ModuleFileName();
     const std::int64_t launch = NextLaunchNumber(ownPath + ".count");
-    const TScript script = ParseScript(ReadWholeFile(ChangeFileExt(ownPath, ".script")), launch);
+    // A missing script gives empty text: the defaults then apply.
+    const TScript script =
+        ParseScript(ReadSharedFile(ChangeFileExt(ownPath, ".script")).value_or(""), launch);
     const TTrace trace(ChangeFileExt(ownPath, ".trace"), launch);
 
     // The clock starts after the first line, so that the trace shows every scheduled action at

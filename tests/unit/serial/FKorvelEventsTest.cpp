@@ -1,5 +1,6 @@
 // The watchdog's named event set against real kernel events, with EventTool.exe as the other
 // process (Tamrix's part) where an event's life across processes matters.
+#include "Deadline.h"
 #include "Errors.h"
 #include "FKorvelEvents.h"
 #include "Handle.h"
@@ -50,16 +51,17 @@ DWORD HandleCount() {
 std::unique_ptr<TChildProcess> StartEventTool(const std::string& arguments) {
     auto tool = std::make_unique<TChildProcess>(Quoted(TestBinDirectory() + "\\EventTool.exe") +
                                                 " " + arguments);
-    const std::string ready = "EventToolReady." + std::to_string(tool->ProcessId());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline) {
-        const THandle event(OpenEventA(SYNCHRONIZE, FALSE, ready.c_str()));
-        if (event && WaitForSingleObject(event.Get(), 0) == WAIT_OBJECT_0)
-            return tool;
-        if (!tool->IsRunning())
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    const std::string readyName = "EventToolReady." + std::to_string(tool->ProcessId());
+    bool ready = false;
+    WaitUntil(
+        [&] {
+            const THandle event(OpenEventA(SYNCHRONIZE, FALSE, readyName.c_str()));
+            ready = event && WaitForSingleObject(event.Get(), 0) == WAIT_OBJECT_0;
+            return ready || !tool->IsRunning();
+        },
+        20000, 10);
+    if (ready)
+        return tool;
     ADD_FAILURE() << "EventTool " << arguments << " not ready; exit code "
                   << tool->ExitCode().value_or(0xFFFFFFFF);
     return tool;
@@ -285,10 +287,7 @@ TEST_F(FKorvelEventsTest, RebuildsWhileAnotherThreadWaitsOnShutdown) {
     EXPECT_FALSE(shared->Done) << "the wait ended before Shutdown was set";
 
     TKorvelEvents::KorvelEvents()->Shutdown().SetEvent();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!shared->Done && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (!shared->Done) {
+    if (!WaitUntil([&] { return shared->Done.load(); }, 20000, 5)) {
         ADD_FAILURE() << "the waiter did not see Shutdown set through the rebuilt set";
         waiter.detach(); // It holds only the shared state; better than hanging the suite.
         return;

@@ -4,7 +4,7 @@
 // shutdown event and ends the thread; the tick at that moment is the tick of detection.
 #include "FKorvelEvents.h"
 #include "FakeClock.h"
-#include "KorvelLayout.h"
+#include "Deadline.h"
 #include "Log.h"
 #include "Monitor.h"
 #include "TempDir.h"
@@ -83,8 +83,7 @@ TEST_P(MonitorLoopTest, DetectsAtTheExpectedTick) {
     EXPECT_EQ(detectedAt, c.detectedAt);
     std::string expected = std::string("Log created|") + c.expectedLines;
     std::string actual;
-    for (const std::string& line :
-         LogLinesWithoutTimestamps(TTempDir::ReadFile(FDir.File("korvel.log")))) {
+    for (const std::string& line : LogLines(FDir.File("korvel.log"))) {
         if (line.rfind("Trying to kill...", 0) == 0)
             break;
         actual += (actual.empty() ? "" : "|") + line;

@@ -68,24 +68,6 @@ protected:
     }
     void StartMonitor() { FMonitor = std::make_unique<TMonitor>(FLog, FIni, SystemClock()); }
 
-    // The log's lines without their timestamps.
-    std::vector<std::string> LogLines() const {
-        if (!TTempDir::FileExists(FLogFile))
-            return {};
-        return LogLinesWithoutTimestamps(TTempDir::ReadFile(FLogFile));
-    }
-    bool WaitForLogLine(const std::string& line, int count = 1,
-                        std::chrono::milliseconds timeout = 30s) const {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            const auto lines = LogLines();
-            if (std::count(lines.begin(), lines.end(), line) >= count)
-                return true;
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            Sleep(50);
-        }
-    }
     std::string Setting(const char* key) const {
         char value[64];
         GetPrivateProfileStringA("Options", key, "", value, sizeof value, FIni.c_str());
@@ -140,7 +122,7 @@ TEST_F(MonitorRestartTest, HangIsDetectedKilledRelaunchedAndSupervisedAgain) {
     }
 
     // The second hang proves that supervision resumed on the relaunched instance.
-    ASSERT_TRUE(WaitForLogLine("Trying to start...wait 3 sec...success", 1, 40s));
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Trying to start...wait 3 sec...success", 40000));
     EXPECT_EQ(Setting("startup_timeout"), "3");
     const std::vector<std::string> expected = {
         "Log created",
@@ -151,12 +133,12 @@ TEST_F(MonitorRestartTest, HangIsDetectedKilledRelaunchedAndSupervisedAgain) {
         "Trying to kill...success",
         "Trying to start...wait 3 sec...success",
     };
-    EXPECT_EQ(LogLines(), expected);
+    EXPECT_EQ(LogLines(FLogFile), expected);
     EXPECT_FALSE(ShutdownSet());
 
     // The third instance pulses on and is left alone.
     Sleep(2500);
-    EXPECT_EQ(LogLines().size(), expected.size());
+    EXPECT_EQ(LogLines(FLogFile).size(), expected.size());
     const auto trace = ReadTamrixTrace(FTamrix);
     EXPECT_EQ(CountTrace(trace, "started"), 3u);
     const auto before = std::chrono::steady_clock::now();
@@ -175,8 +157,9 @@ TEST_F(MonitorRestartTest, StartupTimeoutGrowsUntilTheStartComes) {
     TChildProcess first = StartFirstDouble();
     StartMonitor();
 
-    ASSERT_TRUE(WaitForLogLine("Trying to start...wait 2 sec...wait 3 sec...success", 1, 40s))
-        << ::testing::PrintToString(LogLines());
+    ASSERT_TRUE(
+        WaitForLogLine(FLogFile, "Trying to start...wait 2 sec...wait 3 sec...success", 40000))
+        << ::testing::PrintToString(LogLines(FLogFile));
     EXPECT_EQ(Setting("startup_timeout"), "3");
     EXPECT_EQ(CountTrace(ReadTamrixTrace(FTamrix), "started"), 3u);
     EXPECT_FALSE(ShutdownSet());
@@ -199,7 +182,7 @@ TEST_F(MonitorRestartTest, GivesUpAtTwentySecondsAndSignalsTheShutdown) {
         "Trying to start...wait 19 sec...failed",
         "Restart failed. Please run the application manually.",
     };
-    EXPECT_EQ(LogLines(), expected);
+    EXPECT_EQ(LogLines(FLogFile), expected);
     EXPECT_EQ(Setting("startup_timeout"), "20");
     // One launch only: one 19 s wait, then the give-up.
     EXPECT_EQ(CountTrace(ReadTamrixTrace(FTamrix), "started"), 2u);
@@ -227,9 +210,9 @@ TEST_F(MonitorRestartTest, AnUnansweredLaunchIsEndedBeforeTheNext) {
     TChildProcess first = StartFirstDouble();
     StartMonitor();
 
-    ASSERT_TRUE(
-        WaitForLogLine("Trying to start...wait 1 sec...wait 2 sec...wait 3 sec...success", 1, 40s))
-        << ::testing::PrintToString(LogLines());
+    ASSERT_TRUE(WaitForLogLine(
+        FLogFile, "Trying to start...wait 1 sec...wait 2 sec...wait 3 sec...success", 40000))
+        << ::testing::PrintToString(LogLines(FLogFile));
     const auto trace = ReadTamrixTrace(FTamrix);
     EXPECT_EQ(CountTrace(trace, "started"), 4u);
     EXPECT_EQ(AliveDoubles(trace), 1u);
@@ -251,7 +234,8 @@ TEST_F(MonitorRestartTest, RefusedWriteBackIsLoggedOnceAndSupervisionGoesOn) {
     ASSERT_TRUE(holder);
 
     const std::string fatal = "Fatal error: EIniFileException: Unable to write to " + FIni;
-    ASSERT_TRUE(WaitForLogLine(fatal, 1, 30s)) << ::testing::PrintToString(LogLines());
+    ASSERT_TRUE(WaitForLogLine(FLogFile, fatal, 30000))
+        << ::testing::PrintToString(LogLines(FLogFile));
     holder.Reset();
     // The relaunched double could not record its id while the file was held: record it for it.
     std::uint32_t second = 0;
@@ -266,8 +250,8 @@ TEST_F(MonitorRestartTest, RefusedWriteBackIsLoggedOnceAndSupervisionGoesOn) {
                                            std::to_string(second).c_str(), FIni.c_str()));
 
     // Its own hang is found and it is restarted in turn.
-    ASSERT_TRUE(WaitForLogLine("Trying to start...wait 3 sec...success", 1, 30s))
-        << ::testing::PrintToString(LogLines());
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Trying to start...wait 3 sec...success", 30000))
+        << ::testing::PrintToString(LogLines(FLogFile));
     const std::vector<std::string> expected = {
         "Log created",
         "Main thread not responding.",
@@ -278,7 +262,7 @@ TEST_F(MonitorRestartTest, RefusedWriteBackIsLoggedOnceAndSupervisionGoesOn) {
         "Trying to kill...success",
         "Trying to start...wait 3 sec...success",
     };
-    EXPECT_EQ(LogLines(), expected);
+    EXPECT_EQ(LogLines(FLogFile), expected);
     EXPECT_EQ(Setting("startup_timeout"), "3");
     EXPECT_FALSE(ShutdownSet());
 }
@@ -314,7 +298,7 @@ TEST_P(KillFailureTest, LineEndsWithTheSystemTextAndTheStartStillRuns) {
     ASSERT_EQ(TKorvelEvents::KorvelEvents()->Shutdown().WaitFor(20000), WaitResult::Signaled);
     FMonitor.reset();
 
-    const std::vector<std::string> lines = LogLines();
+    const std::vector<std::string> lines = LogLines(FLogFile);
     ASSERT_GE(lines.size(), 5u) << ::testing::PrintToString(lines);
     EXPECT_EQ(lines[1], "Main thread not responding.");
     EXPECT_EQ(lines[2].rfind("Trying to kill...failed - ", 0), 0u) << lines[2];
@@ -374,9 +358,9 @@ TEST_P(RecordedProcessTest, OnlyTamrixIsTerminated) {
                                   std::to_string(recorded.ProcessId()) + "\r\n");
     StartMonitor();
 
-    ASSERT_TRUE(WaitForLogLine("Trying to start...wait 4 sec...success", 1, 30s))
-        << ::testing::PrintToString(LogLines());
-    const std::vector<std::string> lines = LogLines();
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Trying to start...wait 4 sec...success", 30000))
+        << ::testing::PrintToString(LogLines(FLogFile));
+    const std::vector<std::string> lines = LogLines(FLogFile);
     ASSERT_GE(lines.size(), 3u);
     if (c.killed) {
         EXPECT_EQ(lines[2], "Trying to kill...success");
@@ -409,7 +393,7 @@ TEST_F(MonitorRestartTest, DestroyingWhileItSleepsReturnsWithinAPass) {
     const auto took = std::chrono::steady_clock::now() - before;
     // One sleep of 100 ms and a few zero-timeout waits at most; generous for a loaded machine.
     EXPECT_LT(took, 400ms);
-    EXPECT_EQ(LogLines().size(), 0u);
+    EXPECT_EQ(LogLines(FLogFile).size(), 0u);
 }
 
 } // namespace
