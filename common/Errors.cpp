@@ -40,6 +40,11 @@ std::string SysErrorMessage(std::uint32_t errorCode) {
     return std::string(TrimSystemText(std::string_view(buffer, length)));
 }
 
+std::string ReasonText(std::uint32_t errorCode) {
+    std::string text = SysErrorMessage(errorCode);
+    return text.empty() ? "system error " + std::to_string(errorCode) : text;
+}
+
 std::string OSErrorMessage(std::uint32_t errorCode) {
     if (errorCode == 0)
         return "A call to an OS function failed";

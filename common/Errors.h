@@ -60,6 +60,10 @@ public:
 // full stops removed; empty when the system has no message for the code.
 std::string SysErrorMessage(std::uint32_t errorCode);
 
+// The system's text for an OS error code, or "system error N" when the system has none: a reason
+// that a log line can always show.
+std::string ReasonText(std::uint32_t errorCode);
+
 // Removes trailing characters of code 0..32 and trailing full stops, in any mix.
 std::string_view TrimSystemText(std::string_view text) noexcept;
 

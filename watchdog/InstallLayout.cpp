@@ -1,5 +1,6 @@
 #include "InstallLayout.h"
 
+#include "Errors.h"
 #include "Module.h"
 #include "PathText.h"
 #include "WinApi.h"
@@ -39,7 +40,6 @@ TImageVerdict ImageVerdict(std::uint32_t processId, std::string_view imagePath) 
                        std::string(expected)};
 }
 
-TImageVerdict ImageQueryFailed(std::uint32_t errorCode, std::string_view systemText) {
-    return {false, systemText.empty() ? "system error " + std::to_string(errorCode)
-                                      : std::string(systemText)};
+TImageVerdict ImageQueryFailed(std::uint32_t errorCode) {
+    return {false, ReasonText(errorCode)};
 }

@@ -34,4 +34,4 @@ TImageVerdict ImageVerdict(std::uint32_t processId, std::string_view imagePath);
 
 // When the system could not tell the image: never Tamrix. The refusal is the system's text for
 // the error, or names the code when the system has none.
-TImageVerdict ImageQueryFailed(std::uint32_t errorCode, std::string_view systemText);
+TImageVerdict ImageQueryFailed(std::uint32_t errorCode);

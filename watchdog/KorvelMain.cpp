@@ -34,6 +34,9 @@ void RunMainLoop(TLog& log, std::unique_ptr<TMonitor>& monitor) {
 
         if (WaitForEvent(&TKorvelEvents::Shutdown, log) != WaitResult::Signaled)
             continue;
+        // Before the shutdown is consumed: a supervisor that then finds Tamrix gone must know that
+        // the end was a normal one.
+        monitor->Terminate();
         TKorvelEvents::KorvelEvents()->Shutdown().ResetEvent();
         log.Write("Shutdown detected.", true);
         const bool autoExit = monitor->AutoExit();

@@ -2,12 +2,14 @@
 
 #include "Errors.h"
 #include "ExecExtern.h"
+#include "HangDump.h"
 #include "InstallLayout.h"
 #include "KorvelProtocol.h"
 #include "ScopeExit.h"
 #include "StartupPlan.h"
 #include "WinApi.h"
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -35,8 +37,17 @@ TImageVerdict CheckApplicationImage(HANDLE process, std::uint32_t processId) {
     DWORD length = sizeof image;
     if (QueryFullProcessImageNameA(process, 0, image, &length))
         return ImageVerdict(processId, std::string_view(image, length));
-    const DWORD code = GetLastError();
-    return ImageQueryFailed(code, SysErrorMessage(code));
+    return ImageQueryFailed(GetLastError());
+}
+
+// Decimal, or as 0x and 8 upper-case hex digits from 0x80000000 on, where the codes are NTSTATUS
+// values such as 0xC0000005.
+std::string ExitCodeText(std::uint32_t code) {
+    if (code < 0x80000000u)
+        return std::to_string(code);
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
+    return text;
 }
 
 // One line for any error: a message's own line breaks (an EOSError's) become blanks.
@@ -62,6 +73,10 @@ TMonitor::TMonitor(TLog& log, std::string settingsFileName, TClock& clock)
     // Should this raise, the base destructor stops the still suspended thread before its body
     // ever runs.
     LoadSettings();
+    // Right after "Process detected.", and only when a recovery feature is asked for: otherwise the
+    // log stays as it always was.
+    if (const std::string recovery = FSettings.RecoveryLine(); !recovery.empty())
+        FLog.Write(recovery, true);
     Resume();
 }
 
@@ -120,6 +135,8 @@ void TMonitor::Execute() {
     const TComApartment apartment;
     THeartbeats heartbeats;
     heartbeats.Restart(FClock.Ticks());
+    if (FSettings.RestartOnExit)
+        FindApplication();
     while (!Terminated()) {
         bool goOn = true;
         // A machine nobody watches must not lose its supervisor to one error: it is reported and,
@@ -142,17 +159,27 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
 
     if (Terminated())
         return false;
-    if (verdict.Responding()) {
+    const std::optional<std::uint32_t> exitCode =
+        FSettings.RestartOnExit ? ApplicationExitCode(now) : std::nullopt;
+    if (verdict.Responding() && !exitCode) {
         FClock.Sleep(100);
         return true;
     }
 
-    if (!IsResponding(verdict.Main))
-        FLog.Write("Main thread not responding.", true);
-    if (!IsResponding(verdict.CallStream))
-        FLog.Write("Call stream thread not responding.", true);
-
-    const bool ok = RestartApplication();
+    bool ok = false;
+    if (exitCode) {
+        // Nothing left to kill, and no need to wait for a heartbeat window: start it at once.
+        FLog.Write("Process ended with exit code " + ExitCodeText(*exitCode) + ".", true);
+        ok = RelaunchApplication();
+    } else {
+        if (!IsResponding(verdict.Main))
+            FLog.Write("Main thread not responding.", true);
+        if (!IsResponding(verdict.CallStream))
+            FLog.Write("Call stream thread not responding.", true);
+        if (FSettings.HangDump != 0)
+            DumpApplication();
+        ok = RestartApplication();
+    }
     // Fresh windows for the new instance before anything else can fail: a refused write-back
     // below must not make the next pass find the new instance overdue.
     heartbeats.Restart(FClock.Ticks());
@@ -163,6 +190,8 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
     // What this restart learnt is the starting point of the next one, here or in the next
     // supervisor.
     TSettings::WriteStartupTimeout(*FIniFile, FStartupTimeout);
+    if (FSettings.RestartOnExit)
+        FindApplication();
     return true;
 }
 
@@ -198,9 +227,78 @@ bool TMonitor::Survive(const std::function<void()>& step) noexcept {
 
 bool TMonitor::RestartApplication() {
     KillApplication();
-    // Only a start signalled from here on counts; the killed instance may have left it set.
+    return RelaunchApplication();
+}
+
+bool TMonitor::RelaunchApplication() {
+    // Only a start signalled from here on counts; the instance that went may have left it set.
     TKorvelEvents::KorvelEvents()->Startup().ResetEvent();
     return StartApplication();
+}
+
+void TMonitor::DumpApplication() {
+    FLog.Write("Trying to dump...", false);
+    const std::uint32_t processId = ReadProcessId(*FIniFile);
+    if (processId == 0) {
+        FLog.Write("failed - no process id recorded", true);
+        return;
+    }
+    THandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION |
+                                    PROCESS_VM_READ | PROCESS_DUP_HANDLE,
+                                FALSE, processId));
+    if (!process) {
+        FLog.Write("failed - " + ReasonText(GetLastError()), true);
+        return;
+    }
+    // The same guard as the kill's: a reused id must not have another program's memory written
+    // to disk.
+    const TImageVerdict verdict = CheckApplicationImage(process.Get(), processId);
+    if (!verdict.IsApplication) {
+        FLog.Write("failed - " + verdict.Refusal, true);
+        return;
+    }
+    try {
+        const std::string name =
+            WriteHangDump(process.Get(), processId, FSettings.HangDump, LogFolder);
+        FLog.Write("success (" + name + ")", true);
+    } catch (const EOSError& e) {
+        FLog.Write("failed - " + ReasonText(e.ErrorCode()), true);
+        return;
+    }
+    PruneHangDumps(LogFolder, FSettings.HangDumpKeep);
+}
+
+void TMonitor::FindApplication() {
+    FApplicationLookTick = FClock.Ticks();
+    const std::uint32_t processId = ReadProcessId(*FIniFile);
+    if (processId == 0)
+        return;
+    THandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    // A process that has ended already is not adopted: only its id lingers in the file.
+    if (process && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT &&
+        CheckApplicationImage(process.Get(), processId).IsApplication)
+        FApplication = std::move(process);
+}
+
+std::optional<std::uint32_t> TMonitor::ApplicationExitCode(std::uint32_t now) {
+    if (!FApplication) {
+        if (now - FApplicationLookTick >= 1000)
+            FindApplication();
+        return std::nullopt;
+    }
+    if (WaitForSingleObject(FApplication.Get(), 0) != WAIT_OBJECT_0)
+        return std::nullopt;
+    DWORD exitCode = 0;
+    GetExitCodeProcess(FApplication.Get(), &exitCode);
+    FApplication.Reset();
+    // A normal end is never restarted, whichever thread sees what first. Tamrix signals its
+    // shutdown before it ends; the main thread asks this thread to stop before it consumes that
+    // signal. So, read in this order, one of the two shows.
+    if (TKorvelEvents::KorvelEvents()->Shutdown().WaitFor(0) == WaitResult::Signaled)
+        return std::nullopt;
+    if (Terminated())
+        return std::nullopt;
+    return exitCode;
 }
 
 void TMonitor::KillApplication() {

@@ -9,6 +9,7 @@
 
 #include "BetterThread.h"
 #include "Clock.h"
+#include "Handle.h"
 #include "FKorvelEvents.h"
 #include "Heartbeat.h"
 #include "IniFile.h"
@@ -18,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class TMonitor : public TBetterThread {
@@ -51,7 +53,17 @@ private:
     bool Supervise(THeartbeats& heartbeats);
     // Polls one event of the set, resets it when set, and reports a failed wait.
     EventPoll CheckEvent(TEventMember role);
+    // Kills Tamrix, then relaunches it.
     bool RestartApplication();
+    // The start step after a reset of the start event, so that only a new start counts.
+    bool RelaunchApplication();
+    // hang_dump: "Trying to dump..." and its outcome, for the process the kill step will target.
+    void DumpApplication();
+    // restart_on_exit: takes a handle to the recorded Tamrix when it runs and is Tamrix.
+    void FindApplication();
+    // restart_on_exit: the exit code of a Tamrix that has ended without signalling its shutdown;
+    // nothing while it runs or while none is known (then looking again at most once a second).
+    std::optional<std::uint32_t> ApplicationExitCode(std::uint32_t now);
     // Writes the learnt start-up timeout back, the restart "Restart failed." line, and signals the
     // shutdown, which is set whatever fails on the way.
     void GiveUp();
@@ -68,6 +80,9 @@ private:
     // The start-up timeout that the restarts have learnt since; starts at the loaded value.
     std::uint32_t FStartupTimeout = 0;
     TClock& FClock;
+    // restart_on_exit: the recorded Tamrix while one is known, and when it was last looked for.
+    THandle FApplication;
+    std::uint32_t FApplicationLookTick = 0;
     // The last fatal error written, and when, so that a repeated one does not flood the log.
     std::string FLastFatalError;
     std::uint32_t FLastFatalErrorTick = 0;

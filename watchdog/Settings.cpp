@@ -13,15 +13,22 @@ namespace {
 constexpr const char* OptionsSection = "Options";
 constexpr const char* StartupTimeoutKey = "startup_timeout";
 
+constexpr const char* RecoverySection = "Recovery";
+
 // value holds the default on entry. The lower bound is applied first and the upper bound last, so
 // a minimum above the maximum would give the maximum.
-void ReadSetting(TIniFile& file, std::uint32_t& value, const char* name, std::uint32_t min,
-                 std::uint32_t max) {
-    const std::int32_t read =
-        file.ReadInteger(OptionsSection, name, static_cast<std::int32_t>(value));
+void ReadClamped(const TIniFile& file, const char* section, std::uint32_t& value, const char* name,
+                 std::uint32_t min, std::uint32_t max) {
+    const std::int32_t read = file.ReadInteger(section, name, static_cast<std::int32_t>(value));
     // Unsigned view: a negative number in the file lands above every bound and ends at max.
     const std::uint32_t unsignedValue = static_cast<std::uint32_t>(read);
     value = static_cast<std::uint32_t>(Min64(Max64(min, unsignedValue), max));
+}
+
+// An option of section Options: clamped and written back at once.
+void ReadSetting(TIniFile& file, std::uint32_t& value, const char* name, std::uint32_t min,
+                 std::uint32_t max) {
+    ReadClamped(file, OptionsSection, value, name, min, max);
     file.WriteInteger(OptionsSection, name, static_cast<std::int32_t>(value));
 }
 
@@ -36,7 +43,23 @@ TSettings TSettings::Load(TIniFile& file) {
     ReadSetting(file, settings.CallStreamTimeout, "call_stream_timeout", 1, MaxTimeout);
     settings.AutoExit = file.ReadBool(OptionsSection, "auto_exit", settings.AutoExit);
     file.WriteBool(OptionsSection, "auto_exit", settings.AutoExit);
+
+    ReadClamped(file, RecoverySection, settings.HangDump, "hang_dump", 0, 2);
+    ReadClamped(file, RecoverySection, settings.HangDumpKeep, "hang_dump_keep", 1, 100);
+    std::uint32_t restartOnExit = settings.RestartOnExit ? 1 : 0;
+    ReadClamped(file, RecoverySection, restartOnExit, "restart_on_exit", 0, 1);
+    settings.RestartOnExit = restartOnExit != 0;
     return settings;
+}
+
+std::string TSettings::RecoveryLine() const {
+    const TSettings defaults;
+    if (HangDump == defaults.HangDump && HangDumpKeep == defaults.HangDumpKeep &&
+        RestartOnExit == defaults.RestartOnExit)
+        return {};
+    return "Recovery: hang_dump=" + std::to_string(HangDump) +
+           " hang_dump_keep=" + std::to_string(HangDumpKeep) +
+           " restart_on_exit=" + (RestartOnExit ? "1" : "0");
 }
 
 void TSettings::WriteStartupTimeout(TIniFile& file, std::uint32_t seconds) {

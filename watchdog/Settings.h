@@ -1,9 +1,11 @@
-// The supervisor's settings: the five options of section Options in korvel.ini, and the process id
-// that Tamrix records in section Application. A plain value: the file is read and written through
+// The supervisor's settings: the five options of section Options in korvel.ini, the opt-in
+// recovery features of section Recovery, and the process id that Tamrix records in section
+// Application. A plain value: the file is read and written through
 // TIniFile by the functions below, nowhere else.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 class TIniFile;
 
@@ -15,14 +17,25 @@ struct TSettings {
     std::uint32_t CallStreamTimeout = 60;
     bool AutoExit = true;
 
+    // Section Recovery, beyond the options and off by default. Read by the same rules, but never
+    // written back: korvel adds nothing to a file that its user did not write.
+    std::uint32_t HangDump = 0;     // 1: stacks, threads, handles, modules; 2: and all memory
+    std::uint32_t HangDumpKeep = 5; // Tamrix dumps kept in the log folder
+    bool RestartOnExit = false;     // a Tamrix that ends without its shutdown is started again
+
     // Reads the five options in their fixed order and forces each into its range (as unsigned: a
     // negative number ends at the upper bound), writing each back at once, so that the file always
-    // shows the values in force. Raises EIniFileException at the first refused write; the options
-    // before it stay written, the later ones are neither read nor written.
+    // shows the values in force; then section Recovery, clamped the same way. Raises
+    // EIniFileException at the first refused write; the options before it stay written, the later
+    // ones are neither read nor written.
     static TSettings Load(TIniFile& file);
 
     // What a restart has learnt, kept for the next one. Raises EIniFileException when refused.
     static void WriteStartupTimeout(TIniFile& file, std::uint32_t seconds);
+
+    // "Recovery: hang_dump=N hang_dump_keep=N restart_on_exit=N" with the values in force; empty
+    // while all three are at their defaults, so that the log stays as it always was.
+    std::string RecoveryLine() const;
 };
 
 // The longest timeout of all: one day.

@@ -442,6 +442,27 @@ INSTANTIATE_TEST_SUITE_P(Korvel, KorvelArgumentsTest,
                          ::testing::Values("/?", "-auto_exit=0 main_timeout=1",
                                            "5 \"..\\Tamrix.exe\" \"a b\""));
 
+// Tamrix signals its shutdown and ends at once, while korvel may restart a Tamrix that ends: the
+// two threads must never take that end for a crash, whichever sees what first.
+TEST_F(KorvelTest, ShutdownThenExitIsNeverRestarted) {
+    constexpr int Runs = 100;
+    TKorvelLayout layout;
+    layout.WriteIni("[Options]\r\nauto_exit=0\r\n[Recovery]\r\nrestart_on_exit=1\r\n");
+    layout.WriteScript({{"shutdown_ms", 300}});
+    TChildProcess& korvel = layout.StartKorvel();
+    ExpectLogLine(layout, "Korvel started.");
+    for (int run = 1; run <= Runs; ++run) {
+        ASSERT_TRUE(layout.StartTamrix().WaitForExit(Patience));
+        ASSERT_TRUE(layout.WaitForLogLine("Shutdown detected.", Patience, run)) << "run " << run;
+    }
+    // A restart would show within a pass or two.
+    EXPECT_FALSE(korvel.WaitForExit(500));
+    const std::vector<std::string> lines = layout.LogLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Process detected."), Runs);
+    for (const std::string& line : lines)
+        EXPECT_TRUE(line.rfind("Process ended", 0) != 0 && line.rfind("Trying to", 0) != 0) << line;
+}
+
 std::uint64_t CpuTime100ns(HANDLE process) {
     FILETIME creation{}, exit{}, kernel{}, user{};
     if (!GetProcessTimes(process, &creation, &exit, &kernel, &user))

@@ -22,8 +22,7 @@ class ImageVerdictTest : public testing::TestWithParam<VerdictCase> {};
 
 TEST_P(ImageVerdictTest, KillsOnlyTamrix) {
     const VerdictCase& c = GetParam();
-    const TImageVerdict verdict =
-        c.queried ? ImageVerdict(42, c.image) : ImageQueryFailed(c.code, SysErrorMessage(c.code));
+    const TImageVerdict verdict = c.queried ? ImageVerdict(42, c.image) : ImageQueryFailed(c.code);
     EXPECT_EQ(verdict.IsApplication, c.isApplication);
     EXPECT_EQ(verdict.Refusal, c.refusal);
 }

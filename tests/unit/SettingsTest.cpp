@@ -119,6 +119,33 @@ INSTANTIATE_TEST_SUITE_P(Table, AutoExitTest,
                                          FlagCase{"yes", true, "1"}, FlagCase{"", true, "1"},
                                          FlagCase{"-1", true, "1"}, FlagCase{"$0", false, "0"}));
 
+struct RecoveryCase {
+    const char* lines; // of section Recovery
+    const char* expected;
+};
+
+class RecoveryTest : public SettingsTest, public testing::WithParamInterface<RecoveryCase> {};
+
+TEST_P(RecoveryTest, ClampedAndShownOnlyWhenNotTheDefaults) {
+    WriteIni(std::string("[Options]\r\n[Recovery]\r\n") + GetParam().lines);
+    EXPECT_EQ(Load().RecoveryLine(), GetParam().expected);
+    // Never written back: the section holds just what its user wrote.
+    const std::string text = ReadIni();
+    EXPECT_EQ(text.substr(text.find("[Recovery]\r\n") + 12), GetParam().lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RecoveryTest,
+    testing::Values(RecoveryCase{"", ""},
+                    RecoveryCase{"hang_dump=0\r\nhang_dump_keep=5\r\nrestart_on_exit=0\r\n", ""},
+                    RecoveryCase{"restart_on_exit=abc\r\n", ""},
+                    RecoveryCase{"hang_dump=1\r\n",
+                                 "Recovery: hang_dump=1 hang_dump_keep=5 restart_on_exit=0"},
+                    RecoveryCase{"hang_dump=7\r\nhang_dump_keep=0\r\nrestart_on_exit=-1\r\n",
+                                 "Recovery: hang_dump=2 hang_dump_keep=1 restart_on_exit=1"},
+                    RecoveryCase{"hang_dump_keep=$1F4\r\n",
+                                 "Recovery: hang_dump=0 hang_dump_keep=100 restart_on_exit=0"}));
+
 struct ProcessIdCase {
     const char* line; // nullptr: no key at all
     std::uint32_t expected;

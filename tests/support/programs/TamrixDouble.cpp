@@ -279,6 +279,10 @@ int Run() {
             busyAt = Never;
         }
         if (IsDue(shutdownAt, now)) {
+            // Traced first, so that the process ends right after the signal, as a real Tamrix
+            // may: the watchdog must cope with the end arriving before it has taken the shutdown.
+            trace.Write("shutdown");
+            trace.Write("exit");
             if (script.KeepStartup != 0) {
                 // Bypasses the link on purpose: it always resets the start first, and this is
                 // how a test shows the watchdog a start still set after the shutdown.
@@ -288,8 +292,6 @@ int Run() {
             } else {
                 link.SignalShutdown();
             }
-            trace.Write("shutdown");
-            trace.Write("exit");
             return 0;
         }
         if (IsDue(exitAt, now)) {

@@ -2,9 +2,8 @@
 // start-up timeout adjusts itself; the kill and the launch fail in their various ways.
 #include "Errors.h"
 #include "FKorvelEvents.h"
-#include "Log.h"
-#include "Monitor.h"
 #include "Handle.h"
+#include "MonitorBed.h"
 #include "Processes.h"
 #include "TamrixScript.h"
 #include "TempDir.h"
@@ -23,71 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// <tmp>\app\Tamrix.exe (the double, when wanted) and <tmp>\app\korvel as the current directory,
-// as the watchdog has it; the settings file is <tmp>\app\korvel\korvel.ini.
-class MonitorRestartTest : public TWatchdogEventsTest {
-protected:
-    void SetUp() override {
-        TWatchdogEventsTest::SetUp();
-        CreateDirectoryA(FApp.c_str(), nullptr);
-        CreateDirectoryA(FKorvel.c_str(), nullptr);
-        GetCurrentDirectoryA(MAX_PATH, FOldDirectory);
-        SetCurrentDirectoryA(FKorvel.c_str());
-    }
-    void TearDown() override {
-        FMonitor.reset();
-        // Every double launched in this test, by us or by the supervisor, ends here.
-        for (const TTraceRecord& record : ReadTamrixTrace(FTamrix))
-            FPids.insert(record.Pid);
-        for (std::uint32_t pid : FPids) {
-            THandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
-            if (process) {
-                TerminateProcess(process.Get(), 1);
-                WaitForSingleObject(process.Get(), 5000);
-            }
-        }
-        SetCurrentDirectoryA(FOldDirectory);
-        TWatchdogEventsTest::TearDown();
-    }
-
-    void InstallDouble(std::initializer_list<TScriptEntry> script) {
-        ASSERT_TRUE(
-            CopyFileA((TestBinDirectory() + "\\TamrixDouble.exe").c_str(), FTamrix.c_str(), FALSE));
-        WriteTamrixScript(FTamrix, script);
-    }
-    // The first instance, started as its user would; it records its pid and signals its start.
-    TChildProcess StartFirstDouble() {
-        TChildProcess first(Quoted(FTamrix), FApp);
-        FPids.insert(first.ProcessId());
-        EXPECT_TRUE(WaitForTamrixTrace(
-            FTamrix, [](const TTraceRecord& r) { return r.What == "startup-set"; }, 10000));
-        return first;
-    }
-    void WriteOptions(const std::string& lines) {
-        TTempDir::WriteFile(FIni, "[Options]\r\n" + lines);
-    }
-    void StartMonitor() { FMonitor = std::make_unique<TMonitor>(FLog, FIni, SystemClock()); }
-
-    std::string Setting(const char* key) const {
-        char value[64];
-        GetPrivateProfileStringA("Options", key, "", value, sizeof value, FIni.c_str());
-        return value;
-    }
-    bool ShutdownSet() const {
-        return TKorvelEvents::KorvelEvents()->Shutdown().WaitFor(0) == WaitResult::Signaled;
-    }
-
-    TTempDir FDir;
-    std::string FApp = FDir.File("app");
-    std::string FKorvel = FApp + "\\korvel";
-    std::string FTamrix = FApp + "\\Tamrix.exe";
-    std::string FIni = FKorvel + "\\korvel.ini";
-    std::string FLogFile = FDir.File("korvel.log");
-    TLog FLog{FLogFile, true};
-    std::unique_ptr<TMonitor> FMonitor;
-    std::set<std::uint32_t> FPids;
-    char FOldDirectory[MAX_PATH] = {};
-};
+class MonitorRestartTest : public TMonitorBed {};
 
 TEST_F(MonitorRestartTest, HangIsDetectedKilledRelaunchedAndSupervisedAgain) {
     // Launches 1 and 2 hang after 1.5 s; the third one stays healthy.

@@ -1,0 +1,229 @@
+// The opt-in recovery features with real processes: hang dumps before the kill, and a Tamrix that
+// ends without its shutdown started again at once.
+#include "Deadline.h"
+#include "Errors.h"
+#include "HangDump.h"
+#include "Minidump.h"
+#include "MonitorBed.h"
+#include "SharedFile.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iostream>
+#include <map>
+#include <regex>
+
+namespace {
+
+class MonitorRecoveryTest : public TMonitorBed {
+protected:
+    // The files of a folder that are hang dumps.
+    static std::vector<std::string> Dumps(const std::string& folder) {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA entry;
+        const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+        for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &entry))
+            if (IsHangDumpFileName(entry.cFileName) || entry.cFileName[0] == '~')
+                names.push_back(entry.cFileName);
+        FindClose(search);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+TEST_F(MonitorRecoveryTest, HangDumpsBeforeEachKillKeepingTheNewest) {
+    const std::string logs = FApp + "\\logs";
+    CreateDirectoryA(logs.c_str(), nullptr);
+    // Four launches hang; the fifth stays healthy.
+    InstallDouble({{"main_interval_ms", 100},
+                   {"call_interval_ms", 100},
+                   {"main_stop_ms", 1000},
+                   {"launch.5.main_stop_ms", -1}});
+    WriteOptions("main_timeout=1\r\nstartup_timeout=5\r\n[Recovery]\r\nhang_dump=1\r\n"
+                 "hang_dump_keep=2\r\n");
+    TChildProcess first = StartFirstDouble();
+    StartMonitor();
+    // The main thread of each hung launch, taken while it runs.
+    std::map<std::uint32_t, std::uint32_t> mainThreadOf;
+    for (int launch = 1; launch <= 4; ++launch) {
+        std::uint32_t pid = 0;
+        ASSERT_TRUE(WaitForTamrixTrace(
+            FTamrix,
+            [&](const TTraceRecord& r) {
+                pid = r.Pid;
+                return r.Launch == launch && r.What == "startup-set";
+            },
+            30000));
+        mainThreadOf[pid] = ThreadsOf(pid).at(0);
+    }
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Trying to start...wait 1 sec...success", 30000));
+
+    const std::regex dumped(R"(Trying to dump\.\.\.success \((Tamrix-\d{8}-\d{6}-(\d+)\.dmp)\))");
+    std::vector<std::string> names;
+    const std::vector<std::string> lines = LogLines(FLogFile);
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+        std::smatch match;
+        if (!std::regex_match(lines[i], match, dumped))
+            continue;
+        names.push_back(match[1]);
+        EXPECT_EQ(lines[i + 1], "Trying to kill...success") << "the kill follows the dump";
+        EXPECT_EQ(mainThreadOf.count(std::stoul(match[2])), 1u) << "dumped another process";
+    }
+    ASSERT_EQ(names.size(), 4u) << ::testing::PrintToString(lines);
+    EXPECT_EQ(lines[1], "Recovery: hang_dump=1 hang_dump_keep=2 restart_on_exit=0");
+    // The two newest are kept: whole dumps that hold the hung main thread.
+    EXPECT_EQ(Dumps(logs), (std::vector<std::string>{names[2], names[3]}));
+    for (const std::string& name : {names[2], names[3]}) {
+        const auto threads = MinidumpThreadIds(ReadSharedFile(logs + "\\" + name).value_or(""));
+        ASSERT_TRUE(threads) << name;
+        const std::uint32_t pid = std::stoul(name.substr(23));
+        EXPECT_NE(std::find(threads->begin(), threads->end(), mainThreadOf[pid]), threads->end());
+    }
+}
+
+// What the dump step refuses or cannot do leaves no file, and the kill step follows as always.
+TEST_F(MonitorRecoveryTest, RefusedOrFailedDumpLeavesNoFileAndTheKillFollows) {
+    // The first launch hangs; there is no logs folder for a dump.
+    InstallDouble(
+        {{"main_interval_ms", 100}, {"call_interval_ms", 100}, {"launch.1.main_stop_ms", 1500}});
+    // A harmless program is the recorded process when the supervisor starts.
+    TChildProcess bystander(Quoted(TestBinDirectory() + "\\Bystander.exe") + " 60000");
+    FPids.insert(bystander.ProcessId());
+    TTempDir::WriteFile(FIni, "[Options]\r\nmain_timeout=1\r\nstartup_timeout=5\r\n"
+                              "[Recovery]\r\nhang_dump=2\r\n[Application]\r\nprocess_id=" +
+                                  std::to_string(bystander.ProcessId()) + "\r\n");
+    StartMonitor();
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Trying to start...wait 3 sec...success", 40000))
+        << ::testing::PrintToString(LogLines(FLogFile));
+
+    const std::string refusal = "failed - process " + std::to_string(bystander.ProcessId()) +
+                                " is Bystander.exe, not Tamrix.exe";
+    const std::vector<std::string> expected = {
+        "Log created",
+        "Recovery: hang_dump=2 hang_dump_keep=5 restart_on_exit=0",
+        "Main thread not responding.",
+        "Trying to dump..." + refusal,
+        "Trying to kill..." + refusal,
+        "Trying to start...wait 4 sec...success",
+        "Main thread not responding.",
+        "Trying to dump...failed - " + ReasonText(ERROR_PATH_NOT_FOUND),
+        "Trying to kill...success",
+        "Trying to start...wait 3 sec...success",
+    };
+    EXPECT_EQ(LogLines(FLogFile), expected);
+    EXPECT_TRUE(bystander.IsRunning());
+    EXPECT_EQ(Dumps(FApp), std::vector<std::string>{});
+    EXPECT_EQ(Dumps(FKorvel), std::vector<std::string>{});
+}
+
+struct ExitCase {
+    const char* name;
+    bool restartOnExit;
+    std::uint32_t exitCode;
+    const char* firstLine; // after "Log created" and the Recovery line, if any
+};
+
+class RestartOnExitTest : public MonitorRecoveryTest,
+                          public testing::WithParamInterface<ExitCase> {};
+
+TEST_P(RestartOnExitTest, EndWithoutShutdownIsStartedAgainAtOnce) {
+    const ExitCase& c = GetParam();
+    InstallDouble({{"main_interval_ms", 100},
+                   {"call_interval_ms", 100},
+                   {"launch.1.exit_ms", 800},
+                   {"launch.1.exit_code", static_cast<std::int64_t>(c.exitCode)}});
+    WriteOptions(
+        std::string("main_timeout=1\r\nstartup_timeout=5\r\n[Recovery]\r\nrestart_on_exit=") +
+        (c.restartOnExit ? "1" : "0") + "\r\n");
+    TChildProcess first = StartFirstDouble();
+    StartMonitor();
+    ASSERT_TRUE(first.WaitForExit(10000));
+    EXPECT_EQ(first.ExitCode(), std::optional<std::uint32_t>(c.exitCode));
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Trying to start...wait 4 sec...success", 30000));
+
+    std::vector<std::string> lines = LogLines(FLogFile);
+    lines.erase(lines.begin());
+    if (c.restartOnExit) {
+        EXPECT_EQ(lines.at(0), "Recovery: hang_dump=0 hang_dump_keep=5 restart_on_exit=1");
+        lines.erase(lines.begin());
+    }
+    EXPECT_EQ(lines.at(0), c.firstLine);
+    // A crash needs no kill; a heartbeat found overdue still goes through one.
+    EXPECT_EQ(lines.at(1).rfind("Trying to kill...", 0) == 0, !c.restartOnExit) << lines.at(1);
+    EXPECT_EQ(lines.back(), "Trying to start...wait 4 sec...success");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RestartOnExitTest,
+    testing::Values(ExitCase{"ExitCode3", true, 3, "Process ended with exit code 3."},
+                    ExitCase{"AccessViolation", true, 0xC0000005u,
+                             "Process ended with exit code 0xC0000005."},
+                    // With the key at 0 the crash is found as a silent heartbeat, as always.
+                    ExitCase{"KeyOff", false, 3, "Main thread not responding."}),
+    [](const testing::TestParamInfo<ExitCase>& info) { return std::string(info.param.name); });
+
+// A Tamrix that signals its shutdown and ends, seen by the supervisor before the main thread has
+// taken the shutdown (here the test plays the main thread, and takes its time): a normal end.
+TEST_F(MonitorRecoveryTest, EndAfterTheShutdownSignalIsNoCrash) {
+    InstallDouble({{"main_interval_ms", 100}, {"call_interval_ms", 100}, {"shutdown_ms", 500}});
+    WriteOptions("main_timeout=5\r\n[Recovery]\r\nrestart_on_exit=1\r\n");
+    TChildProcess first = StartFirstDouble();
+    StartMonitor();
+    ASSERT_TRUE(first.WaitForExit(10000));
+    // Several passes find Tamrix gone while the shutdown is still set.
+    Sleep(500);
+    FMonitor->Terminate();
+    TKorvelEvents::KorvelEvents()->Shutdown().ResetEvent();
+    FMonitor.reset();
+    EXPECT_EQ(LogLines(FLogFile),
+              (std::vector<std::string>{
+                  "Log created", "Recovery: hang_dump=0 hang_dump_keep=5 restart_on_exit=1"}));
+}
+
+// From the end of a crashed Tamrix to "Trying to start...": one pass and a little. Measured over
+// 21 crashes in a row.
+TEST_F(MonitorRecoveryTest, PerformanceCrashToRelaunch) {
+    constexpr int Crashes = 21;
+    // Each launch ends at another point of the supervisor's 100 ms pass, so that the figures
+    // cover the whole pass and not one phase of it.
+    InstallDouble({});
+    std::vector<TScriptEntry> script = {
+        {"main_interval_ms", 100}, {"call_interval_ms", 100}, {"exit_code", 3}};
+    for (int launch = 1; launch <= Crashes; ++launch)
+        script.emplace_back("launch." + std::to_string(launch) + ".exit_ms",
+                            300 + launch * 37 % 100);
+    WriteTamrixScript(FTamrix, script);
+    WriteOptions("main_timeout=5\r\nstartup_timeout=5\r\n[Recovery]\r\nrestart_on_exit=1\r\n");
+    TChildProcess first = StartFirstDouble();
+    StartMonitor();
+    std::vector<long long> latencies;
+    std::size_t seen = 0;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::string text = ReadSharedFile(FLogFile).value_or("");
+            std::size_t starts = 0;
+            for (std::size_t at = 0;
+                 (at = text.find("Trying to start...", at)) != std::string::npos; ++at)
+                ++starts;
+            const std::uint64_t now = GetTickCount64();
+            for (; seen < starts; ++seen) {
+                const auto trace = ReadTamrixTrace(FTamrix);
+                for (const TTraceRecord& r : trace)
+                    if (r.Launch == static_cast<int>(seen) + 1 && r.What == "exit")
+                        latencies.push_back(static_cast<long long>(now - r.Tick));
+            }
+            return seen >= Crashes;
+        },
+        60000, 2));
+    ASSERT_EQ(latencies.size(), static_cast<std::size_t>(Crashes));
+    std::sort(latencies.begin(), latencies.end());
+    std::cout << "[ perf     ] Tamrix end -> \"Trying to start...\", ms over " << Crashes
+              << " crashes: min " << latencies.front() << ", median " << latencies[Crashes / 2]
+              << ", max " << latencies.back() << "\n";
+    RecordProperty("crash_to_relaunch_median_ms", std::to_string(latencies[Crashes / 2]));
+    EXPECT_LE(latencies[Crashes / 2], 200);
+    EXPECT_EQ(CountTrace(ReadTamrixTrace(FTamrix), "exit"), static_cast<std::size_t>(Crashes));
+}
+
+} // namespace
