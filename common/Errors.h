@@ -99,8 +99,6 @@ class TKeepLastError {
 public:
     TKeepLastError() noexcept;
     ~TKeepLastError();
-    TKeepLastError(const TKeepLastError&) = delete;
-    TKeepLastError& operator=(const TKeepLastError&) = delete;
 
 private:
     std::uint32_t FCode;

@@ -238,28 +238,15 @@ bool TMonitor::RelaunchApplication() {
 
 void TMonitor::DumpApplication() {
     FLog.Write("Trying to dump...", false);
-    const std::uint32_t processId = ReadProcessId(*FIniFile);
-    if (processId == 0) {
-        FLog.Write("failed - no process id recorded", true);
+    // The kill's guard: a reused id must not have another program's memory written to disk.
+    const TRecordedProcess recorded =
+        OpenRecordedApplication(PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION |
+                                PROCESS_VM_READ | PROCESS_DUP_HANDLE);
+    if (!recorded.Process)
         return;
-    }
-    THandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION |
-                                    PROCESS_VM_READ | PROCESS_DUP_HANDLE,
-                                FALSE, processId));
-    if (!process) {
-        FLog.Write("failed - " + ReasonText(GetLastError()), true);
-        return;
-    }
-    // The same guard as the kill's: a reused id must not have another program's memory written
-    // to disk.
-    const TImageVerdict verdict = CheckApplicationImage(process.Get(), processId);
-    if (!verdict.IsApplication) {
-        FLog.Write("failed - " + verdict.Refusal, true);
-        return;
-    }
     try {
-        const std::string name =
-            WriteHangDump(process.Get(), processId, FSettings.HangDump, LogFolder);
+        const std::string name = WriteHangDump(recorded.Process.Get(), recorded.ProcessId,
+                                               FSettings.HangDump, LogFolder);
         FLog.Write("success (" + name + ")", true);
     } catch (const EOSError& e) {
         FLog.Write("failed - " + ReasonText(e.ErrorCode()), true);
@@ -301,26 +288,34 @@ std::optional<std::uint32_t> TMonitor::ApplicationExitCode(std::uint32_t now) {
     return exitCode;
 }
 
-void TMonitor::KillApplication() {
-    FLog.Write("Trying to kill...", false);
-    const std::uint32_t processId = ReadProcessId(*FIniFile);
-    if (processId == 0) {
+TMonitor::TRecordedProcess TMonitor::OpenRecordedApplication(unsigned long rights) {
+    TRecordedProcess recorded{ReadProcessId(*FIniFile), THandle()};
+    if (recorded.ProcessId == 0) {
         // Nothing has failed here: the code is whatever the settings read left behind.
         FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
-        return;
+        return recorded;
     }
-    THandle process(OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
-                                FALSE, processId));
+    THandle process(OpenProcess(rights, FALSE, recorded.ProcessId));
     if (!process) {
         FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
-        return;
+        return recorded;
     }
-    const TImageVerdict verdict = CheckApplicationImage(process.Get(), processId);
+    const TImageVerdict verdict = CheckApplicationImage(process.Get(), recorded.ProcessId);
     if (!verdict.IsApplication) {
         FLog.Write("failed - " + verdict.Refusal, true);
-        return;
+        return recorded;
     }
-    if (TerminateApplication(process.Get())) {
+    recorded.Process = std::move(process);
+    return recorded;
+}
+
+void TMonitor::KillApplication() {
+    FLog.Write("Trying to kill...", false);
+    const TRecordedProcess recorded = OpenRecordedApplication(
+        PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE);
+    if (!recorded.Process)
+        return;
+    if (TerminateApplication(recorded.Process.Get())) {
         FLog.Write("success", true);
         // Give the system time to tear the process down before its successor starts.
         FClock.Sleep(1000);

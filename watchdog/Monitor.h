@@ -53,6 +53,13 @@ private:
     bool Supervise(THeartbeats& heartbeats);
     // Polls one event of the set, resets it when set, and reports a failed wait.
     EventPoll CheckEvent(TEventMember role);
+    struct TRecordedProcess {
+        std::uint32_t ProcessId;
+        THandle Process; // empty when it cannot be opened or is not Tamrix
+    };
+    // For a step whose log line is open: opens the process Tamrix recorded with rights, checking
+    // its image. When it cannot, the line ends with "failed - " and the reason.
+    TRecordedProcess OpenRecordedApplication(unsigned long rights);
     // Kills Tamrix, then relaunches it.
     bool RestartApplication();
     // The start step after a reset of the start event, so that only a new start counts.
