@@ -87,10 +87,6 @@ void RaiseLastOSError(TOSFailure failure, std::string_view context) {
     Raise(failure, code, context, KORVEL_RETURN_ADDRESS());
 }
 
-std::uint32_t LastOSErrorCode() noexcept {
-    return GetLastError();
-}
-
 TKeepLastError::TKeepLastError() noexcept : FCode(GetLastError()) {}
 
 TKeepLastError::~TKeepLastError() {

@@ -90,9 +90,6 @@ enum class TOSFailure : std::uint8_t {
 [[noreturn]] void RaiseLastOSError(TOSFailure failure = TOSFailure::Call,
                                    std::string_view context = {});
 
-// The thread's last OS error code, for units that keep Windows headers out.
-std::uint32_t LastOSErrorCode() noexcept;
-
 // Puts the thread's last error back when it goes, so that work done on the way (closing a handle,
 // writing the log) never disturbs the code that the caller is about to read.
 class TKeepLastError {

@@ -1,5 +1,7 @@
 #include "PathText.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr std::string_view Separators = "\\:";
@@ -29,6 +31,12 @@ std::string_view ExtractFileDir(std::string_view path) noexcept {
     if (path[last] == '\\' && last > 0 && Separators.find(path[last - 1]) == std::string_view::npos)
         return path.substr(0, last);
     return path.substr(0, last + 1);
+}
+
+bool SameFileName(std::string_view a, std::string_view b) noexcept {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 std::string_view StripExtension(std::string_view fileName) noexcept {

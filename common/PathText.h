@@ -14,5 +14,9 @@ std::string_view ExtractFileName(std::string_view path) noexcept;
 // The folder of a path without a trailing "\", except that a drive root keeps it ("C:\").
 std::string_view ExtractFileDir(std::string_view path) noexcept;
 
+// Whether two file names are the same, letter case not compared (ASCII letters only: a byte of
+// another code page is never the same letter in another case).
+bool SameFileName(std::string_view a, std::string_view b) noexcept;
+
 // A file name without its extension (from its last "."); a name without a dot stays whole.
 std::string_view StripExtension(std::string_view fileName) noexcept;

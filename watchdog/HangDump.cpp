@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "Handle.h"
+#include "PathText.h"
 #include "WinApi.h"
 
 #include <dbghelp.h>
@@ -57,13 +58,6 @@ MINIDUMP_TYPE DumpType(std::uint32_t level) {
     return static_cast<MINIDUMP_TYPE>(type);
 }
 
-bool EndsWithNoCase(std::string_view text, std::string_view end) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    return text.size() >= end.size() &&
-           std::equal(end.begin(), end.end(), text.end() - static_cast<std::ptrdiff_t>(end.size()),
-                      [&](char a, char b) { return lower(a) == lower(b); });
-}
-
 } // namespace
 
 std::string HangDumpFileName(const TTimestampParts& localTime, std::uint32_t processId) {
@@ -72,8 +66,10 @@ std::string HangDumpFileName(const TTimestampParts& localTime, std::uint32_t pro
 }
 
 bool IsHangDumpFileName(const std::string& name) {
-    return name.size() > Prefix.size() + Extension.size() &&
-           EndsWithNoCase(name.substr(0, Prefix.size()), Prefix) && EndsWithNoCase(name, Extension);
+    const std::string_view text(name);
+    return text.size() > Prefix.size() + Extension.size() &&
+           SameFileName(text.substr(0, Prefix.size()), Prefix) &&
+           SameFileName(text.substr(text.size() - Extension.size()), Extension);
 }
 
 std::vector<std::string> DumpsBeyond(std::vector<TDumpFile> dumps, std::uint32_t keep) {

@@ -14,6 +14,8 @@ constexpr const char* OptionsSection = "Options";
 constexpr const char* StartupTimeoutKey = "startup_timeout";
 
 constexpr const char* RecoverySection = "Recovery";
+// The longest timeout of all: one day.
+constexpr std::uint32_t MaxTimeout = 86400;
 
 // value holds the default on entry. The lower bound is applied first and the upper bound last, so
 // a minimum above the maximum would give the maximum.

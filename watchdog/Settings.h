@@ -38,9 +38,6 @@ struct TSettings {
     std::string RecoveryLine() const;
 };
 
-// The longest timeout of all: one day.
-inline constexpr std::uint32_t MaxTimeout = 86400;
-
 // The process id Tamrix recorded: the low 32 bits of process_id read as a 64-bit integer; 0 when
 // there is none, when the text is no integer, and on any error.
 std::uint32_t ReadProcessId(const TIniFile& file) noexcept;

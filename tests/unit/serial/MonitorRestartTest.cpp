@@ -22,17 +22,23 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class MonitorRestartTest : public TMonitorBed {};
+class MonitorRestartTest : public TMonitorBed {
+protected:
+    // Launches 1 and 2 hang after 1.5 s; the third one stays healthy. The first runs, watched.
+    TChildProcess SuperviseTwoHangs() {
+        InstallDouble({{"main_interval_ms", 100},
+                       {"call_interval_ms", 100},
+                       {"main_stop_ms", 1500},
+                       {"launch.3.main_stop_ms", -1}});
+        WriteOptions("main_timeout=1\r\nstartup_timeout=5\r\n");
+        TChildProcess first = StartFirstDouble();
+        StartMonitor();
+        return first;
+    }
+};
 
 TEST_F(MonitorRestartTest, HangIsDetectedKilledRelaunchedAndSupervisedAgain) {
-    // Launches 1 and 2 hang after 1.5 s; the third one stays healthy.
-    InstallDouble({{"main_interval_ms", 100},
-                   {"call_interval_ms", 100},
-                   {"main_stop_ms", 1500},
-                   {"launch.3.main_stop_ms", -1}});
-    WriteOptions("main_timeout=1\r\nstartup_timeout=5\r\n");
-    TChildProcess first = StartFirstDouble();
-    StartMonitor();
+    TChildProcess first = SuperviseTwoHangs();
 
     ASSERT_TRUE(first.WaitForExit(20000));
     const auto killedAt = GetTickCount64();
@@ -156,13 +162,7 @@ TEST_F(MonitorRestartTest, AnUnansweredLaunchIsEndedBeforeTheNext) {
 }
 
 TEST_F(MonitorRestartTest, RefusedWriteBackIsLoggedOnceAndSupervisionGoesOn) {
-    InstallDouble({{"main_interval_ms", 100},
-                   {"call_interval_ms", 100},
-                   {"main_stop_ms", 1500},
-                   {"launch.3.main_stop_ms", -1}});
-    WriteOptions("main_timeout=1\r\nstartup_timeout=5\r\n");
-    TChildProcess first = StartFirstDouble();
-    StartMonitor();
+    TChildProcess first = SuperviseTwoHangs();
     // From now on the file can be read but not written, as a file another program locks.
     THandle holder(CreateFileA(FIni.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
