@@ -11,9 +11,14 @@ namespace {
 // The platform reads at most this many characters, the terminating zero included.
 constexpr DWORD ValueBufferSize = 2048;
 
+// How long a write held off by another program's open of the file is tried again, and how often.
+constexpr std::uint32_t HeldWriteRetryMs = 2000;
+constexpr std::uint32_t HeldWriteRetryPauseMs = 100;
+
 } // namespace
 
-TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {}
+TIniFile::TIniFile(std::string fileName, TClock& clock)
+    : FFileName(std::move(fileName)), FClock(clock) {}
 
 TIniFile::~TIniFile() {
     UpdateFile();
@@ -31,8 +36,15 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
 
 void TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
-    if (!WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), FFileName.c_str()))
-        throw EIniFileException("Unable to write to " + FFileName);
+    const std::uint32_t start = FClock.Ticks();
+    while (!WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(),
+                                       FFileName.c_str())) {
+        const DWORD code = GetLastError();
+        if ((code != ERROR_SHARING_VIOLATION && code != ERROR_LOCK_VIOLATION) ||
+            FClock.Ticks() - start >= HeldWriteRetryMs)
+            throw EIniFileException("Unable to write to " + FFileName);
+        FClock.Sleep(HeldWriteRetryPauseMs);
+    }
 }
 
 std::int32_t TIniFile::ReadInteger(const std::string& section, const std::string& key,

@@ -2,13 +2,16 @@
 // and every write is one call on the file, so a value written by another process is seen at once.
 #pragma once
 
+#include "Clock.h"
+
 #include <cstdint>
 #include <string>
 
 class TIniFile {
 public:
-    // Stores the path; touches no file.
-    explicit TIniFile(std::string fileName);
+    // Stores the path; touches no file. clock supplies the pauses between the attempts of a
+    // write.
+    explicit TIniFile(std::string fileName, TClock& clock = SystemClock());
     // Flushes whatever the platform still caches for the file.
     ~TIniFile();
     TIniFile(const TIniFile&) = delete;
@@ -19,7 +22,10 @@ public:
     // At most 2047 characters; the default when the file, section or key is missing.
     std::string ReadString(const std::string& section, const std::string& key,
                            const std::string& defaultValue) const;
-    // Raises EIniFileException ("Unable to write to <full path>") when the platform refuses.
+    // A write refused for a sharing or lock violation is tried again every 100 ms for up to 2 s:
+    // antivirus scanners, backup agents and editors hold files briefly without sharing. Raises
+    // EIniFileException ("Unable to write to <full path>") when the platform refuses for any other
+    // reason, or for longer.
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
 
     // The value read by the integer text rules; the default for anything else.
@@ -35,4 +41,5 @@ public:
 
 private:
     std::string FFileName;
+    TClock& FClock;
 };
