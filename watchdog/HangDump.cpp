@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "Handle.h"
 #include "PathText.h"
+#include "ScopeExit.h"
 #include "WinApi.h"
 
 #include <dbghelp.h>
@@ -13,6 +14,29 @@ namespace {
 
 constexpr std::string_view Prefix = "Tamrix-";
 constexpr std::string_view Extension = ".dmp";
+constexpr std::string_view PartialPrefix = "~";
+constexpr std::string_view PartialExtension = ".partial";
+// A sequence number is looked for this far; beyond it the dump is given up, not overwritten.
+constexpr std::uint32_t MaxSequence = 100;
+
+// Takes count digits (at least one and at most max when count is 0) off the front of text.
+bool TakeDigits(std::string_view& text, std::size_t count, std::size_t max = 10) {
+    std::size_t digits = 0;
+    while (digits < text.size() && digits < (count != 0 ? count : max) && text[digits] >= '0' &&
+           text[digits] <= '9')
+        ++digits;
+    if (digits == 0 || (count != 0 && digits != count))
+        return false;
+    text.remove_prefix(digits);
+    return true;
+}
+
+bool TakeText(std::string_view& text, std::string_view expected) {
+    if (text.size() < expected.size() || !SameFileName(text.substr(0, expected.size()), expected))
+        return false;
+    text.remove_prefix(expected.size());
+    return true;
+}
 
 using TMiniDumpWriteDump = BOOL(WINAPI*)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE,
                                          PMINIDUMP_EXCEPTION_INFORMATION,
@@ -60,16 +84,33 @@ MINIDUMP_TYPE DumpType(std::uint32_t level) {
 
 } // namespace
 
-std::string HangDumpFileName(const TTimestampParts& localTime, std::uint32_t processId) {
-    return std::string(Prefix) + FormatTimestamp("yyyymmdd-hhnnss", localTime, "") + "-" +
-           std::to_string(processId) + std::string(Extension);
+std::string HangDumpFileName(const TTimestampParts& localTime, std::uint32_t processId,
+                             std::uint32_t sequence) {
+    std::string name = std::string(Prefix) + FormatTimestamp("yyyymmdd-hhnnss", localTime, "") +
+                       "-" + std::to_string(processId);
+    if (sequence > 1)
+        name += "-" + std::to_string(sequence);
+    return name + std::string(Extension);
 }
 
-bool IsHangDumpFileName(const std::string& name) {
-    const std::string_view text(name);
-    return text.size() > Prefix.size() + Extension.size() &&
-           SameFileName(text.substr(0, Prefix.size()), Prefix) &&
-           SameFileName(text.substr(text.size() - Extension.size()), Extension);
+bool IsHangDumpFileName(std::string_view name) {
+    if (!TakeText(name, Prefix) || !TakeDigits(name, 8) || !TakeText(name, "-") ||
+        !TakeDigits(name, 6) || !TakeText(name, "-") || !TakeDigits(name, 0))
+        return false;
+    if (TakeText(name, "-") && !TakeDigits(name, 0))
+        return false;
+    return TakeText(name, Extension) && name.empty();
+}
+
+std::string PartialDumpFileName(std::string_view name) {
+    return std::string(PartialPrefix) + std::string(name) + std::string(PartialExtension);
+}
+
+bool IsPartialDumpFileName(std::string_view name) {
+    return name.size() > PartialPrefix.size() + PartialExtension.size() &&
+           TakeText(name, PartialPrefix) &&
+           SameFileName(name.substr(name.size() - PartialExtension.size()), PartialExtension) &&
+           IsHangDumpFileName(name.substr(0, name.size() - PartialExtension.size()));
 }
 
 std::vector<std::string> DumpsBeyond(std::vector<TDumpFile> dumps, std::uint32_t keep) {
@@ -93,11 +134,10 @@ std::string WriteHangDump(void* process, std::uint32_t processId, std::uint32_t 
 
     SYSTEMTIME now;
     GetLocalTime(&now);
-    const std::string name = HangDumpFileName(
-        {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond}, processId);
-    const std::string path = folder + "\\" + name;
-    // Not a name that IsHangDumpFileName takes: a partial dump is never counted or shown as one.
-    const std::string partial = folder + "\\~" + name + ".partial";
+    const TTimestampParts time{now.wYear, now.wMonth,  now.wDay,
+                               now.wHour, now.wMinute, now.wSecond};
+    const std::string partial =
+        folder + "\\" + PartialDumpFileName(HangDumpFileName(time, processId));
 
     THandle file(CreateFileA(partial.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -114,33 +154,45 @@ std::string WriteHangDump(void* process, std::uint32_t processId, std::uint32_t 
         RaiseLastOSError();
     }
     file.Reset();
-    if (!MoveFileExA(partial.c_str(), path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        discard();
-        RaiseLastOSError();
+    // Never over an older dump: a second one of the same process in the same second takes the
+    // next sequence number.
+    for (std::uint32_t sequence = 1;; ++sequence) {
+        const std::string name = HangDumpFileName(time, processId, sequence);
+        if (MoveFileExA(partial.c_str(), (folder + "\\" + name).c_str(), MOVEFILE_WRITE_THROUGH))
+            return name;
+        const DWORD code = GetLastError();
+        if ((code != ERROR_ALREADY_EXISTS && code != ERROR_FILE_EXISTS) ||
+            sequence == MaxSequence) {
+            discard();
+            RaiseOSError(TOSFailure::Call, code);
+        }
     }
-    return name;
 }
 
 void PruneHangDumps(const std::string& folder, std::uint32_t keep) noexcept {
     try {
         std::vector<TDumpFile> dumps;
+        std::vector<std::string> partials;
         WIN32_FIND_DATAA entry;
-        const HANDLE search = FindFirstFileA((folder + "\\Tamrix-*.dmp").c_str(), &entry);
+        const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
         if (search == INVALID_HANDLE_VALUE)
             return;
+        const TScopeExit close([search] { FindClose(search); });
         do {
-            // The pattern also takes names the shell abbreviated: check the whole name.
-            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-                IsHangDumpFileName(entry.cFileName))
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+                continue;
+            if (IsHangDumpFileName(entry.cFileName))
                 dumps.push_back(
                     {entry.cFileName, (std::uint64_t{entry.ftLastWriteTime.dwHighDateTime} << 32) |
                                           entry.ftLastWriteTime.dwLowDateTime});
+            else if (IsPartialDumpFileName(entry.cFileName))
+                partials.push_back(entry.cFileName);
         } while (FindNextFileA(search, &entry));
-        FindClose(search);
         for (const std::string& name : DumpsBeyond(std::move(dumps), keep))
             DeleteFileA((folder + "\\" + name).c_str());
+        for (const std::string& name : partials)
+            DeleteFileA((folder + "\\" + name).c_str());
     } catch (...) {
-        // Out of memory: the dumps stay until the next prune.
+        // Out of memory: the files stay until the next prune.
     }
 }

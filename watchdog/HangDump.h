@@ -6,13 +6,25 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
-// "Tamrix-YYYYMMDD-HHNNSS-PID.dmp", in local time.
-std::string HangDumpFileName(const TTimestampParts& localTime, std::uint32_t processId);
+// "Tamrix-YYYYMMDD-HHNNSS-PID.dmp", in local time; from the second dump of the same process in the
+// same second on, "Tamrix-YYYYMMDD-HHNNSS-PID-N.dmp" with N = sequence.
+std::string HangDumpFileName(const TTimestampParts& localTime, std::uint32_t processId,
+                             std::uint32_t sequence = 1);
 
-// Whether name is one of ours, as HangDumpFileName makes them (letter case not compared).
-bool IsHangDumpFileName(const std::string& name);
+// Whether name is one of ours, exactly as HangDumpFileName makes them, digits where it puts digits
+// (letter case not compared). Only such files are ever deleted: a Tamrix-*.dmp that someone else
+// wrote, or that an operator renamed to keep it, is left alone.
+bool IsHangDumpFileName(std::string_view name);
+
+// The temporary name a dump is written under until it is whole: "~" name ".partial".
+std::string PartialDumpFileName(std::string_view name);
+
+// Whether name is the temporary name of one of ours, which only a korvel ended in the middle of
+// a dump leaves behind.
+bool IsPartialDumpFileName(std::string_view name);
 
 struct TDumpFile {
     std::string Name;
@@ -30,6 +42,7 @@ std::vector<std::string> DumpsBeyond(std::vector<TDumpFile> dumps, std::uint32_t
 std::string WriteHangDump(void* process, std::uint32_t processId, std::uint32_t level,
                           const std::string& folder);
 
-// Deletes the oldest hang dumps of folder beyond keep. Best effort: a dump that cannot be deleted
-// is left.
+// Deletes the oldest hang dumps of folder beyond keep, and the partial dumps left behind. Best
+// effort: a file that cannot be deleted is left (a partial dump being written by another korvel
+// of the machine is held without sharing, so it is never deleted under its writer).
 void PruneHangDumps(const std::string& folder, std::uint32_t keep) noexcept;

@@ -17,12 +17,29 @@
 
 namespace {
 
-TEST(HangDumpNameTest, LocalTimeAndProcessId) {
+TEST(HangDumpNameTest, LocalTimeProcessIdAndSequence) {
     EXPECT_EQ(HangDumpFileName({2026, 12, 7, 9, 5, 3}, 1234), "Tamrix-20261207-090503-1234.dmp");
-    for (const char* ours : {"Tamrix-20261207-090503-1234.dmp", "tamrix-x.DMP"})
+    EXPECT_EQ(HangDumpFileName({2026, 12, 7, 9, 5, 3}, 1234, 2),
+              "Tamrix-20261207-090503-1234-2.dmp");
+}
+
+// Only what korvel writes is ever pruned: a name of another shape is someone else's file.
+TEST(HangDumpNameTest, OnlyKorvelsOwnNamesAreTaken) {
+    for (const char* ours : {"Tamrix-20261207-090503-1234.dmp", "tAMRIX-20261207-090503-1.DMP",
+                             "Tamrix-20261207-090503-1234-2.dmp"}) {
         EXPECT_TRUE(IsHangDumpFileName(ours)) << ours;
-    for (const char* other : {"~Tamrix-1.dmp.partial", "Tamrix-.dmp", "Tamrix-1.dmp.bak", "x.dmp"})
+        EXPECT_TRUE(IsPartialDumpFileName(PartialDumpFileName(ours))) << ours;
+        EXPECT_FALSE(IsPartialDumpFileName(ours)) << ours;
+    }
+    for (const char* other :
+         {"Tamrix-x.dmp", "Tamrix-.dmp", "Tamrix-20261207-090503-.dmp",
+          "Tamrix-2026120-090503-1.dmp", "Tamrix-20261207-090503-1234-.dmp",
+          "Tamrix-20261207-090503-1234-2-3.dmp", "Tamrix-20261207-090503-1234.dmp.bak",
+          "Tamrix-20261207-090503-12a4.dmp", "Tamrix-crash-before-update.dmp",
+          "~Tamrix-20261207-090503-1234.dmp.partial"})
         EXPECT_FALSE(IsHangDumpFileName(other)) << other;
+    for (const char* other : {"~Tamrix-x.dmp.partial", "~notes.partial", "Tamrix.partial"})
+        EXPECT_FALSE(IsPartialDumpFileName(other)) << other;
 }
 
 TEST(HangDumpNameTest, OnlyTheNewestAreKept) {
@@ -53,6 +70,59 @@ TEST(WriteHangDumpTest, WholeReadableDumpsAtBothLevels) {
         EXPECT_NE(std::find(threads->begin(), threads->end(), mainThread), threads->end());
     }
     EXPECT_GT(sizes[2], sizes[1]);
+}
+
+// Files of a folder, sorted.
+std::vector<std::string> FilesOf(const TTempDir& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    const HANDLE search = FindFirstFileA(folder.File("*").c_str(), &entry);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &entry))
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            names.push_back(entry.cFileName);
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A dump never replaces an older one of the same name, and the prune deletes nothing korvel did
+// not write: neither another program's Tamrix-*.dmp nor a file it merely resembles.
+TEST(WriteHangDumpTest, NeverOverwritesAndPrunesOnlyItsOwn) {
+    TTempDir folder;
+    TChildProcess sleeper(Quoted(TestBinDirectory() + "\\Bystander.exe") + " 60000");
+    // The names the dump may take in the next seconds are taken already.
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    FILETIME time;
+    SystemTimeToFileTime(&now, &time);
+    std::vector<std::string> taken;
+    for (int second = 0; second < 10; ++second) {
+        SYSTEMTIME at;
+        ULARGE_INTEGER value{{time.dwLowDateTime, time.dwHighDateTime}};
+        value.QuadPart += second * 10000000ull;
+        const FILETIME shifted{value.LowPart, value.HighPart};
+        FileTimeToSystemTime(&shifted, &at);
+        taken.push_back(HangDumpFileName(
+            {at.wYear, at.wMonth, at.wDay, at.wHour, at.wMinute, at.wSecond}, sleeper.ProcessId()));
+        TTempDir::WriteFile(folder.File(taken.back()), "older");
+    }
+    const std::string name = WriteHangDump(sleeper.Handle(), sleeper.ProcessId(), 1, folder.Path());
+    EXPECT_TRUE(IsHangDumpFileName(name));
+    EXPECT_EQ(name.substr(name.size() - 6), "-2.dmp") << name;
+    for (const std::string& older : taken)
+        EXPECT_EQ(TTempDir::ReadFile(folder.File(older)), "older") << older;
+
+    const std::vector<std::string> others = {"Tamrix-crash-before-update.dmp", "notes.partial",
+                                             "~Tamrix-x.dmp.partial"};
+    for (const std::string& other : others)
+        TTempDir::WriteFile(folder.File(other), "kept");
+    TTempDir::WriteFile(folder.File(PartialDumpFileName(taken[0])), "left by an ended korvel");
+    // The newest of ours is the dump just written; the ten taken names go.
+    PruneHangDumps(folder.Path(), 1);
+    std::vector<std::string> expected = others;
+    expected.push_back(name);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(FilesOf(folder), expected);
 }
 
 TEST(WriteHangDumpTest, FailureLeavesNoFileBehind) {
