@@ -17,7 +17,9 @@ void EnterOwnDirectory() noexcept {
     }
 }
 
-TImageVerdict ImageVerdict(std::uint32_t processId, std::string_view imagePath) {
+TImageVerdict ImageVerdict(std::uint32_t processId, std::string_view imagePath, bool ownSession) {
+    if (!ownSession)
+        return {false, "process " + std::to_string(processId) + " runs in another logon session"};
     const std::string_view found = ExtractFileName(imagePath);
     const std::string_view expected = ExtractFileName(ApplicationFile);
     if (SameFileName(found, expected))

@@ -20,18 +20,21 @@ std::string SettingsFileName();
 // is all the program can do about it.
 void EnterOwnDirectory() noexcept;
 
-// Whether a process is Tamrix, for the kill step. Process ids are reused as soon as a process has
-// gone: after a crash or a reboot the recorded id may name any other program of the user's.
+// Whether a process is Tamrix and korvel's to act on, for the kill, the dump and the look-up of
+// restart_on_exit. Process ids are reused as soon as a process has gone: after a crash or a reboot
+// the recorded id may name any other program of the user's. And korvel.ini of a machine-wide
+// install is shared by every user signed in: the id may name another user's Tamrix, which that
+// user's own korvel supervises.
 struct TImageVerdict {
     bool IsApplication = false;
     std::string Refusal; // why the process is left alone; empty for Tamrix
 };
 
-// From the image path the system gave for the process: Tamrix when the file name is
-// ApplicationFile's, in any letter case and from any folder (its user may have started it from
-// elsewhere).
-TImageVerdict ImageVerdict(std::uint32_t processId, std::string_view imagePath);
+// From what the system told of the process: its image path, and whether it runs in korvel's own
+// logon session. Tamrix when it does and the file name is ApplicationFile's, in any letter case
+// and from any folder (its user may have started it from elsewhere).
+TImageVerdict ImageVerdict(std::uint32_t processId, std::string_view imagePath, bool ownSession);
 
-// When the system could not tell the image: never Tamrix. The refusal is the system's text for
-// the error, or names the code when the system has none.
+// When the system could not tell the image or the session: never Tamrix. The refusal is the
+// system's text for the error, or names the code when the system has none.
 TImageVerdict ImageQueryFailed(std::uint32_t errorCode);

@@ -5,62 +5,35 @@
 #include "HangDump.h"
 #include "InstallLayout.h"
 #include "KorvelProtocol.h"
+#include "MonitorText.h"
 #include "ScopeExit.h"
 #include "StartupPlan.h"
 #include "WinApi.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <utility>
 
 namespace {
 
-// A restart line is built from pieces, so that the log shows how far a step got even if the
-// process dies in the middle of it.
-std::string WaitPiece(std::uint32_t seconds) {
-    return "wait " + std::to_string(seconds) + " sec...";
-}
-
-// Ends process with Tamrix's kill code and waits until it has gone: TerminateProcess only starts
-// the ending, and a single-instance Tamrix would refuse a successor while the old one still exists.
-// False, with the last error set, when the process could not be terminated.
-bool TerminateApplication(HANDLE process) {
-    if (!TerminateProcess(process, KorvelProtocol::KilledExitCode))
-        return false;
-    WaitForSingleObject(process, 10000);
-    return true;
-}
-
-TImageVerdict CheckApplicationImage(HANDLE process, std::uint32_t processId) {
+// The guard of every step that acts on a recorded process: its image must be Tamrix's and it must
+// run in this logon session.
+TImageVerdict CheckApplication(HANDLE process, std::uint32_t processId) {
+    DWORD session = 0;
+    DWORD ownSession = 0;
+    if (!ProcessIdToSessionId(processId, &session) ||
+        !ProcessIdToSessionId(GetCurrentProcessId(), &ownSession))
+        return ImageQueryFailed(GetLastError());
     char image[MAX_PATH * 4];
     DWORD length = sizeof image;
-    if (QueryFullProcessImageNameA(process, 0, image, &length))
-        return ImageVerdict(processId, std::string_view(image, length));
-    return ImageQueryFailed(GetLastError());
+    if (!QueryFullProcessImageNameA(process, 0, image, &length))
+        return ImageQueryFailed(GetLastError());
+    return ImageVerdict(processId, std::string_view(image, length), session == ownSession);
 }
 
-// Decimal, or as 0x and 8 upper-case hex digits from 0x80000000 on, where the codes are NTSTATUS
-// values such as 0xC0000005.
-std::string ExitCodeText(std::uint32_t code) {
-    if (code < 0x80000000u)
-        return std::to_string(code);
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
-    return text;
-}
-
-// One line for any error: a message's own line breaks (an EOSError's) become blanks.
-std::string FatalErrorLine(std::string_view className, std::string_view message) {
-    std::string line = "Fatal error: ";
-    line += className;
-    line += ": ";
-    for (std::size_t i = 0; i < message.size(); ++i) {
-        if (message[i] == '\r' && i + 1 < message.size() && message[i + 1] == '\n')
-            continue;
-        line += message[i] == '\r' || message[i] == '\n' ? ' ' : message[i];
-    }
-    return line;
+std::uint32_t ProcessIdOf(const THandle& process) {
+    return GetProcessId(process.Get());
 }
 
 } // namespace
@@ -69,7 +42,7 @@ TMonitor::TMonitor(TLog& log) : TMonitor(log, SettingsFileName(), SystemClock())
 
 TMonitor::TMonitor(TLog& log, std::string settingsFileName, TClock& clock)
     : TBetterThread(clock), FLog(log),
-      FIniFile(std::make_unique<TIniFile>(std::move(settingsFileName))), FClock(clock) {
+      FIniFile(std::make_unique<TIniFile>(std::move(settingsFileName), clock)), FClock(clock) {
     // Should this raise, the base destructor stops the still suspended thread before its body
     // ever runs.
     LoadSettings();
@@ -134,18 +107,26 @@ void TMonitor::Execute() {
     // The shell wants COM on a thread that launches through it.
     const TComApartment apartment;
     THeartbeats heartbeats;
-    heartbeats.Restart(FClock.Ticks());
-    if (FSettings.RestartOnExit)
-        FindApplication();
+    // A machine nobody watches must not lose its supervisor to one error: every step is reported
+    // and, after a pause, supervision goes on.
+    if (!Survive([&] { Begin(heartbeats); }))
+        FClock.Sleep(1000);
     while (!Terminated()) {
         bool goOn = true;
-        // A machine nobody watches must not lose its supervisor to one error: it is reported and,
-        // after a pause, supervision goes on.
         if (!Survive([&] { goOn = Supervise(heartbeats); }))
             FClock.Sleep(1000);
         if (!goOn)
             return;
     }
+}
+
+void TMonitor::Begin(THeartbeats& heartbeats) {
+    const std::uint32_t now = FClock.Ticks();
+    heartbeats.Restart(now);
+    // The main thread saw the start signal just before it made this supervisor.
+    FBackoff.Started(now);
+    if (FSettings.RestartOnExit)
+        FindApplication();
 }
 
 bool TMonitor::Supervise(THeartbeats& heartbeats) {
@@ -168,9 +149,25 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
 
     bool ok = false;
     if (exitCode) {
-        // Nothing left to kill, and no need to wait for a heartbeat window: start it at once.
+        // Nothing left to kill, and no need to wait for a heartbeat window.
         FLog.Write("Process ended with exit code " + ExitCodeText(*exitCode) + ".", true);
-        ok = RelaunchApplication();
+        switch (RestartAfterExit(now)) {
+        case TAfterExit::Stopped:
+            return false;
+        case TAfterExit::StartedElsewhere: {
+            const std::uint32_t started = FClock.Ticks();
+            heartbeats.Restart(started);
+            FBackoff.Started(started);
+            FLog.Write("Process detected.", true);
+            FindApplication();
+            return true;
+        }
+        case TAfterExit::Relaunched:
+            ok = true;
+            break;
+        case TAfterExit::Failed:
+            break;
+        }
     } else {
         if (!IsResponding(verdict.Main))
             FLog.Write("Main thread not responding.", true);
@@ -182,16 +179,18 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
     }
     // Fresh windows for the new instance before anything else can fail: a refused write-back
     // below must not make the next pass find the new instance overdue.
-    heartbeats.Restart(FClock.Ticks());
+    const std::uint32_t after = FClock.Ticks();
+    heartbeats.Restart(after);
     if (!ok) {
         GiveUp();
         return false;
     }
+    FBackoff.Started(after);
+    if (FSettings.RestartOnExit)
+        FindApplication();
     // What this restart learnt is the starting point of the next one, here or in the next
     // supervisor.
     TSettings::WriteStartupTimeout(*FIniFile, FStartupTimeout);
-    if (FSettings.RestartOnExit)
-        FindApplication();
     return true;
 }
 
@@ -203,45 +202,79 @@ void TMonitor::GiveUp() {
 }
 
 bool TMonitor::Survive(const std::function<void()>& step) noexcept {
-    std::string line;
+    std::exception_ptr error;
     try {
         step();
         return true;
-    } catch (const Exception& e) {
-        line = FatalErrorLine(e.ClassName(), e.Message());
-    } catch (const std::exception& e) {
-        line = FatalErrorLine("std::exception", e.what());
+    } catch (...) {
+        error = std::current_exception();
     }
     try {
-        const std::uint32_t now = FClock.Ticks();
-        if (line != FLastFatalError || now - FLastFatalErrorTick >= 60000) {
-            FLastFatalError = line;
-            FLastFatalErrorTick = now;
-            FLog.Write(line, true);
-        }
+        ReportFatalError(error);
     } catch (...) {
-        // The log itself is failing: there is nowhere left to tell.
+        // Out of memory, or the log itself is failing: there is nowhere left to tell.
     }
     return false;
 }
 
-bool TMonitor::RestartApplication() {
-    KillApplication();
-    return RelaunchApplication();
+void TMonitor::ReportFatalError(const std::exception_ptr& error) {
+    std::string line;
+    try {
+        std::rethrow_exception(error);
+    } catch (const Exception& e) {
+        line = FatalErrorLine(e.ClassName(), e.Message());
+    } catch (const std::exception& e) {
+        line = FatalErrorLine("std::exception", e.what());
+    } catch (...) {
+        line = FatalErrorLine("unknown exception", {});
+    }
+    if (FFatalErrors.Allow(line, FClock.Ticks()))
+        FLog.Write(line, true);
 }
 
-bool TMonitor::RelaunchApplication() {
-    // Only a start signalled from here on counts; the instance that went may have left it set.
-    TKorvelEvents::KorvelEvents()->Startup().ResetEvent();
+bool TMonitor::RestartApplication() {
+    // The followed instance is about to be killed: its end is korvel's doing, never a crash.
+    FApplication.Reset();
+    FEnded.clear();
+    KillApplication();
     return StartApplication();
+}
+
+TMonitor::TAfterExit TMonitor::RestartAfterExit(std::uint32_t now) {
+    FEnded.clear();
+    const std::uint32_t seconds = FBackoff.Ended(now);
+    if (seconds != 0) {
+        FLog.Write(BackoffLine(seconds), true);
+        // Only a start signalled from here on counts: the instance that ended may have left it set.
+        TKorvelEvents::KorvelEvents()->Startup().ResetEvent();
+        const std::uint32_t begin = FClock.Ticks();
+        for (;;) {
+            if (Terminated())
+                return TAfterExit::Stopped;
+            if (TKorvelEvents::KorvelEvents()->Startup().WaitFor(0) == WaitResult::Signaled)
+                return TAfterExit::StartedElsewhere;
+            const std::uint32_t elapsed = FClock.Ticks() - begin;
+            if (elapsed >= seconds * 1000)
+                break;
+            // One pass at a time, as the heartbeats are polled: a stop or a start is seen within
+            // 100 ms.
+            FClock.Sleep(std::min<std::uint32_t>(100, seconds * 1000 - elapsed));
+        }
+    }
+    return StartApplication() ? TAfterExit::Relaunched : TAfterExit::Failed;
 }
 
 void TMonitor::DumpApplication() {
     FLog.Write("Trying to dump...", false);
+    const std::uint32_t processId = ReadProcessId(*FIniFile);
+    if (processId == 0) {
+        FLog.Write("failed - no process id recorded", true);
+        return;
+    }
     // The kill's guard: a reused id must not have another program's memory written to disk.
-    const TRecordedProcess recorded =
-        OpenRecordedApplication(PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION |
-                                PROCESS_VM_READ | PROCESS_DUP_HANDLE);
+    const TRecordedProcess recorded = OpenRecordedApplication(
+        processId, PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ |
+                       PROCESS_DUP_HANDLE);
     if (!recorded.Process)
         return;
     try {
@@ -256,14 +289,20 @@ void TMonitor::DumpApplication() {
 }
 
 void TMonitor::FindApplication() {
+    FApplication.Reset();
     FApplicationLookTick = FClock.Ticks();
     const std::uint32_t processId = ReadProcessId(*FIniFile);
     if (processId == 0)
         return;
+    const bool endedByUs = std::any_of(FEnded.begin(), FEnded.end(), [&](const THandle& ended) {
+        return ProcessIdOf(ended) == processId;
+    });
+    if (endedByUs)
+        return;
     THandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    // A process that has ended already is not adopted: only its id lingers in the file.
+    // A process that has ended already is not followed: only its id lingers in the file.
     if (process && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT &&
-        CheckApplicationImage(process.Get(), processId).IsApplication)
+        CheckApplication(process.Get(), processId).IsApplication)
         FApplication = std::move(process);
 }
 
@@ -288,19 +327,15 @@ std::optional<std::uint32_t> TMonitor::ApplicationExitCode(std::uint32_t now) {
     return exitCode;
 }
 
-TMonitor::TRecordedProcess TMonitor::OpenRecordedApplication(unsigned long rights) {
-    TRecordedProcess recorded{ReadProcessId(*FIniFile), THandle()};
-    if (recorded.ProcessId == 0) {
-        // Nothing has failed here: the code is whatever the settings read left behind.
-        FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
-        return recorded;
-    }
-    THandle process(OpenProcess(rights, FALSE, recorded.ProcessId));
+TMonitor::TRecordedProcess TMonitor::OpenRecordedApplication(std::uint32_t processId,
+                                                             unsigned long rights) {
+    TRecordedProcess recorded{processId, THandle()};
+    THandle process(OpenProcess(rights, FALSE, processId));
     if (!process) {
         FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
         return recorded;
     }
-    const TImageVerdict verdict = CheckApplicationImage(process.Get(), recorded.ProcessId);
+    const TImageVerdict verdict = CheckApplication(process.Get(), processId);
     if (!verdict.IsApplication) {
         FLog.Write("failed - " + verdict.Refusal, true);
         return recorded;
@@ -309,13 +344,29 @@ TMonitor::TRecordedProcess TMonitor::OpenRecordedApplication(unsigned long right
     return recorded;
 }
 
+bool TMonitor::EndApplication(THandle process) {
+    if (!TerminateProcess(process.Get(), KorvelProtocol::KilledExitCode))
+        return false;
+    // TerminateProcess only starts the ending, and a single-instance Tamrix would refuse a
+    // successor while the old one still exists.
+    WaitForSingleObject(process.Get(), 10000);
+    FEnded.push_back(std::move(process));
+    return true;
+}
+
 void TMonitor::KillApplication() {
     FLog.Write("Trying to kill...", false);
-    const TRecordedProcess recorded = OpenRecordedApplication(
-        PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE);
+    const std::uint32_t processId = ReadProcessId(*FIniFile);
+    if (processId == 0) {
+        // Nothing has failed here: the code is whatever the settings read left behind.
+        FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
+        return;
+    }
+    TRecordedProcess recorded = OpenRecordedApplication(
+        processId, PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE);
     if (!recorded.Process)
         return;
-    if (TerminateApplication(recorded.Process.Get())) {
+    if (EndApplication(std::move(recorded.Process))) {
         FLog.Write("success", true);
         // Give the system time to tear the process down before its successor starts.
         FClock.Sleep(1000);
@@ -335,17 +386,19 @@ bool TMonitor::StartApplication() {
     THandle unanswered;
     const auto endUnanswered = [&] {
         if (unanswered)
-            TerminateApplication(unanswered.Get());
+            EndApplication(std::move(unanswered));
         unanswered.Reset();
     };
     for (;;) {
         const std::optional<std::uint32_t> wait = plan.NextWait();
+        endUnanswered();
         if (!wait) {
-            endUnanswered();
             FLog.Write("failed", true);
             return false;
         }
-        endUnanswered();
+        // Only a start signalled after this launch counts: an instance just ended, or the one that
+        // went before the restart, may have set it late.
+        TKorvelEvents::KorvelEvents()->Startup().ResetEvent();
         try {
             unanswered = LaunchProcess(ApplicationFile, SW_SHOW);
         } catch (const Exception& e) {

@@ -9,18 +9,22 @@
 
 #include "BetterThread.h"
 #include "Clock.h"
-#include "Handle.h"
+#include "CrashBackoff.h"
 #include "FKorvelEvents.h"
+#include "Handle.h"
 #include "Heartbeat.h"
 #include "IniFile.h"
 #include "Log.h"
 #include "Settings.h"
+#include "Throttle.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class TMonitor : public TBetterThread {
 public:
@@ -48,38 +52,52 @@ protected:
 
 private:
     void LoadSettings();
-    // One pass: polls, decides, and restarts when a heartbeat is overdue. False when supervision
-    // ends (a stop was asked for, or a restart was given up).
+    // The first step of the body: fresh windows, and the Tamrix to follow for restart_on_exit.
+    void Begin(THeartbeats& heartbeats);
+    // One pass: polls, decides, and restarts when a heartbeat is overdue or Tamrix has ended.
+    // False when supervision ends (a stop was asked for, or a restart was given up).
     bool Supervise(THeartbeats& heartbeats);
     // Polls one event of the set, resets it when set, and reports a failed wait.
     EventPoll CheckEvent(TEventMember role);
+    // What the kill and the dump step act on: the process Tamrix recorded, opened with rights,
+    // when it is Tamrix and runs in this logon session. For a step whose log line is open: when it
+    // is not, the line ends with "failed - " and the reason, and Process stays empty.
     struct TRecordedProcess {
         std::uint32_t ProcessId;
-        THandle Process; // empty when it cannot be opened or is not Tamrix
+        THandle Process;
     };
-    // For a step whose log line is open: opens the process Tamrix recorded with rights, checking
-    // its image. When it cannot, the line ends with "failed - " and the reason.
-    TRecordedProcess OpenRecordedApplication(unsigned long rights);
+    TRecordedProcess OpenRecordedApplication(std::uint32_t processId, unsigned long rights);
     // Kills Tamrix, then relaunches it.
     bool RestartApplication();
-    // The start step after a reset of the start event, so that only a new start counts.
-    bool RelaunchApplication();
+    // restart_on_exit, after "Process ended with exit code N.": waits as the crash back-off says,
+    // then relaunches. The wait ends without a launch when a stop is asked for or when a Tamrix
+    // started by someone else signals its start, which is then the one supervised.
+    enum class TAfterExit : std::uint8_t { Relaunched, Failed, StartedElsewhere, Stopped };
+    TAfterExit RestartAfterExit(std::uint32_t now);
     // hang_dump: "Trying to dump..." and its outcome, for the process the kill step will target.
     void DumpApplication();
-    // restart_on_exit: takes a handle to the recorded Tamrix when it runs and is Tamrix.
+    // restart_on_exit: follows the recorded Tamrix by a handle when it runs, is Tamrix, runs in
+    // this session and is none that korvel itself ended; otherwise follows none.
     void FindApplication();
-    // restart_on_exit: the exit code of a Tamrix that has ended without signalling its shutdown;
-    // nothing while it runs or while none is known (then looking again at most once a second).
+    // restart_on_exit: the exit code of the followed Tamrix once it has ended without signalling
+    // its shutdown; nothing while it runs or while none is followed (then looking again at most
+    // once a second).
     std::optional<std::uint32_t> ApplicationExitCode(std::uint32_t now);
+    // Ends process with Tamrix's kill code and waits for its end; keeps it among the instances
+    // korvel ended. False, with the last error set, when it could not be terminated.
+    bool EndApplication(THandle process);
     // Writes the learnt start-up timeout back, the restart "Restart failed." line, and signals the
     // shutdown, which is set whatever fails on the way.
     void GiveUp();
-    // Terminates the process recorded in process_id, but only when its image is Tamrix's.
+    // Terminates the process recorded in process_id, but only when it is Tamrix of this session.
     void KillApplication();
+    // Launches Tamrix until one signals its start, resetting the start event before each launch,
+    // and ends every launched instance that did not answer.
     bool StartApplication();
-    // Runs step; an error it raises is written to the log as one "Fatal error: " line (the same
-    // error at most once a minute) and dropped, so that supervision goes on. False when it raised.
+    // Runs step; whatever it raises is written to the log as one "Fatal error: " line (the same
+    // line at most once a minute) and dropped, so that supervision goes on. False when it raised.
     bool Survive(const std::function<void()>& step) noexcept;
+    void ReportFatalError(const std::exception_ptr& error);
 
     TLog& FLog;
     std::unique_ptr<TIniFile> FIniFile;
@@ -87,10 +105,12 @@ private:
     // The start-up timeout that the restarts have learnt since; starts at the loaded value.
     std::uint32_t FStartupTimeout = 0;
     TClock& FClock;
-    // restart_on_exit: the recorded Tamrix while one is known, and when it was last looked for.
+    TCrashBackoff FBackoff;
+    // restart_on_exit: the Tamrix followed while one is known, and when it was last looked for.
     THandle FApplication;
     std::uint32_t FApplicationLookTick = 0;
-    // The last fatal error written, and when, so that a repeated one does not flood the log.
-    std::string FLastFatalError;
-    std::uint32_t FLastFatalErrorTick = 0;
+    // The instances the last restart killed or ended. Held open, so that their ids cannot be
+    // reused while they are held: a look-up never takes one of them, even if it outlives its end.
+    std::vector<THandle> FEnded;
+    TRepeatThrottle FFatalErrors{60000};
 };

@@ -463,6 +463,94 @@ TEST_F(KorvelTest, ShutdownThenExitIsNeverRestarted) {
         EXPECT_TRUE(line.rfind("Process ended", 0) != 0 && line.rfind("Trying to", 0) != 0) << line;
 }
 
+// restart_on_exit follows the instance it supervises, not what the settings file last said: a
+// relaunched Tamrix that records its id only after its start is never mistaken for the one korvel
+// has just killed, and no second instance is started beside it.
+TEST_F(KorvelTest, RestartOnExitFollowsTheRelaunchedInstanceThatRecordsItsIdLate) {
+    TKorvelLayout layout;
+    layout.WriteIni("[Options]\r\nmain_timeout=1\r\nstartup_timeout=5\r\n"
+                    "[Recovery]\r\nrestart_on_exit=1\r\n");
+    layout.WriteScript({{"main_interval_ms", 100},
+                        {"call_interval_ms", 100},
+                        {"pid_after_start_ms", 600},
+                        {"launch.1.main_stop_ms", 2000}});
+    layout.StartKorvel();
+    ExpectLogLine(layout, "Korvel started.");
+    layout.StartTamrix();
+    ExpectLogLine(layout, "Trying to start...wait 4 sec...success");
+    // Long enough for the new id to be recorded and looked up twice.
+    Sleep(3000);
+    EXPECT_THAT(layout.LogLines(),
+                ElementsAre("Log created", "Korvel started.", "Process detected.",
+                            "Recovery: hang_dump=0 hang_dump_keep=5 restart_on_exit=1",
+                            "Main thread not responding.", "Trying to kill...success",
+                            "Trying to start...wait 4 sec...success"));
+    EXPECT_EQ(CountTrace(layout.Trace(), "started"), 2u);
+    EXPECT_EQ(CountAlive(layout.Trace()), 1u);
+}
+
+// A Tamrix that ends soon after every start is started again at once the first time, then after
+// 1 s, then after 2 s.
+TEST_F(KorvelTest, QuickEndsInARowWaitLongerBeforeEachStart) {
+    TKorvelLayout layout;
+    layout.WriteIni("[Options]\r\nmain_timeout=5\r\nstartup_timeout=5\r\n"
+                    "[Recovery]\r\nrestart_on_exit=1\r\n");
+    layout.WriteScript({{"main_interval_ms", 100},
+                        {"call_interval_ms", 100},
+                        {"exit_code", 3},
+                        {"exit_ms", 300},
+                        {"launch.4.exit_ms", -1}});
+    layout.StartKorvel();
+    ExpectLogLine(layout, "Korvel started.");
+    layout.StartTamrix();
+    ExpectLogLine(layout, "Trying to start...wait 2 sec...success");
+    EXPECT_THAT(
+        layout.LogLines(),
+        ElementsAre("Log created", "Korvel started.", "Process detected.",
+                    "Recovery: hang_dump=0 hang_dump_keep=5 restart_on_exit=1",
+                    "Process ended with exit code 3.", "Trying to start...wait 4 sec...success",
+                    "Process ended with exit code 3.", "Waiting 1 sec before the next start.",
+                    "Trying to start...wait 3 sec...success", "Process ended with exit code 3.",
+                    "Waiting 2 sec before the next start.",
+                    "Trying to start...wait 2 sec...success"));
+    // From each end to the next launch: the wait at least, and not much more.
+    const auto trace = layout.Trace();
+    const auto tickOf = [&](int launch, const char* what) {
+        for (const TTraceRecord& r : trace)
+            if (r.Launch == launch && r.What == what)
+                return r.Tick;
+        ADD_FAILURE() << "no " << what << " of launch " << launch;
+        return std::uint64_t{0};
+    };
+    const std::uint64_t waits[] = {0, 1000, 2000};
+    for (int launch = 1; launch <= 3; ++launch) {
+        const std::uint64_t gap = tickOf(launch + 1, "started") - tickOf(launch, "exit");
+        EXPECT_GE(gap, waits[launch - 1]) << "launch " << launch;
+        EXPECT_LT(gap, waits[launch - 1] + 3000) << "launch " << launch;
+    }
+}
+
+// An antivirus scanner or a backup agent holds korvel.ini for a moment as Tamrix starts: korvel
+// waits for it instead of ending.
+TEST_F(KorvelTest, SettingsFileHeldForAMomentIsWaitedFor) {
+    TKorvelLayout layout;
+    layout.WriteIni("[Options]\r\nauto_exit=0\r\n");
+    TChildProcess& korvel = layout.StartKorvel();
+    ExpectLogLine(layout, "Korvel started.");
+    THandle held(CreateFileA(layout.IniPath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+    TKorvelLayout::SetTamrixEvent(Startup);
+    ExpectLogLine(layout, "Process detected.");
+    Sleep(500);
+    held.Reset();
+    ASSERT_TRUE(WaitForOptions(layout)) << layout.ReadIni();
+    EXPECT_TRUE(korvel.IsRunning());
+    EXPECT_FALSE(HasMessageBox(korvel.ProcessId()));
+    EXPECT_THAT(layout.LogLines(),
+                ElementsAre("Log created", "Korvel started.", "Process detected."));
+}
+
 std::uint64_t CpuTime100ns(HANDLE process) {
     FILETIME creation{}, exit{}, kernel{}, user{};
     if (!GetProcessTimes(process, &creation, &exit, &kernel, &user))

@@ -4,8 +4,11 @@
 #include "PathText.h"
 #include "SharedFile.h"
 #include "TempDir.h"
+#include "Handle.h"
+#include "WinApi.h"
 
 #include <algorithm>
+#include <set>
 #include <sstream>
 
 TScriptEntry::TScriptEntry(std::string key, std::string value)
@@ -74,4 +77,14 @@ std::size_t CountTrace(const std::vector<TTraceRecord>& trace, const std::string
         std::count_if(trace.begin(), trace.end(), [&](const TTraceRecord& record) {
             return record.What == what && (launch == 0 || record.Launch == launch);
         }));
+}
+
+std::size_t CountAlive(const std::vector<TTraceRecord>& trace) {
+    std::set<std::uint32_t> alive;
+    for (const TTraceRecord& record : trace) {
+        THandle process(OpenProcess(SYNCHRONIZE, FALSE, record.Pid));
+        if (process && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT)
+            alive.insert(record.Pid);
+    }
+    return alive.size();
 }

@@ -53,6 +53,9 @@ bool WaitForTamrixTrace(const std::string& exePath,
                         const std::function<bool(const TTraceRecord&)>& match,
                         std::uint32_t timeoutMs, std::vector<TTraceRecord>* trace = nullptr);
 
+// How many of the processes the trace names are still running.
+std::size_t CountAlive(const std::vector<TTraceRecord>& trace);
+
 // How many records have the given what (and launch, when launch is not 0).
 std::size_t CountTrace(const std::vector<TTraceRecord>& trace, const std::string& what,
                        int launch = 0);

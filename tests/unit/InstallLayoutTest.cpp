@@ -1,4 +1,4 @@
-// The kill step's image check: only Tamrix is ever terminated.
+// The guard of the kill, the dump and the look-up: only Tamrix of this logon session is touched.
 #include "InstallLayout.h"
 
 #include "Errors.h"
@@ -11,34 +11,40 @@ namespace {
 
 struct VerdictCase {
     const char* name;
-    bool queried;       // the system told the image path
-    const char* image;  // the path, when queried
-    std::uint32_t code; // the error, when not
+    bool queried;      // the system told the image path
+    const char* image; // the path, when queried
+    bool ownSession;
+    std::uint32_t code; // the error, when not queried
     bool isApplication;
     std::string refusal;
 };
 
 class ImageVerdictTest : public testing::TestWithParam<VerdictCase> {};
 
-TEST_P(ImageVerdictTest, KillsOnlyTamrix) {
+TEST_P(ImageVerdictTest, TouchesOnlyTamrixOfThisSession) {
     const VerdictCase& c = GetParam();
-    const TImageVerdict verdict = c.queried ? ImageVerdict(42, c.image) : ImageQueryFailed(c.code);
+    const TImageVerdict verdict =
+        c.queried ? ImageVerdict(42, c.image, c.ownSession) : ImageQueryFailed(c.code);
     EXPECT_EQ(verdict.IsApplication, c.isApplication);
     EXPECT_EQ(verdict.Refusal, c.refusal);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ImageVerdictTest,
-    testing::Values(VerdictCase{"Tamrix", true, "C:\\Apps\\Tamrix\\Tamrix.exe", 0, true, ""},
-                    VerdictCase{"OtherCaseElsewhere", true, "D:\\x\\tAMRIX.EXE", 0, true, ""},
-                    VerdictCase{"AnotherProgram", true, "C:\\Windows\\notepad.exe", 0, false,
-                                "process 42 is notepad.exe, not Tamrix.exe"},
-                    VerdictCase{"ANameLikeTamrix", true, "C:\\Tamrix.exe.bak", 0, false,
-                                "process 42 is Tamrix.exe.bak, not Tamrix.exe"},
-                    VerdictCase{"QueryRefused", false, "", 5, false, SysErrorMessage(5)},
-                    // A code the system has no text for must not read as "nothing against it".
-                    VerdictCase{"QueryFailedWithoutText", false, "", 0x2FFFFFFF, false,
-                                "system error 805306367"}),
+    testing::Values(
+        VerdictCase{"Tamrix", true, "C:\\Apps\\Tamrix\\Tamrix.exe", true, 0, true, ""},
+        VerdictCase{"OtherCaseElsewhere", true, "D:\\x\\tAMRIX.EXE", true, 0, true, ""},
+        VerdictCase{"AnotherProgram", true, "C:\\Windows\\notepad.exe", true, 0, false,
+                    "process 42 is notepad.exe, not Tamrix.exe"},
+        VerdictCase{"ANameLikeTamrix", true, "C:\\Tamrix.exe.bak", true, 0, false,
+                    "process 42 is Tamrix.exe.bak, not Tamrix.exe"},
+        // Another user's Tamrix, through the shared settings file of a machine-wide install.
+        VerdictCase{"TamrixOfAnotherSession", true, "C:\\Apps\\Tamrix\\Tamrix.exe", false, 0, false,
+                    "process 42 runs in another logon session"},
+        VerdictCase{"QueryRefused", false, "", true, 5, false, SysErrorMessage(5)},
+        // A code the system has no text for must not read as "nothing against it".
+        VerdictCase{"QueryFailedWithoutText", false, "", true, 0x2FFFFFFF, false,
+                    "system error 805306367"}),
     [](const testing::TestParamInfo<VerdictCase>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -4,6 +4,7 @@
 //
 //   # comment: '#' starts a comment up to the end of the line
 //   record_pid=1          write the own pid into ini=<path> (default <own folder>\korvel\korvel.ini)
+//   pid_after_start_ms=0  0: record it before the start signal, as the kit asks; N: N ms after it
 //   start=1               0: never signal the start
 //   start_delay_ms=0      signal the start then; main and call pulses begin at the same moment
 //   main_interval_ms=200  0: no main pulses;  main_stop_ms=-1: pulses stop from then on
@@ -42,6 +43,7 @@ constexpr std::int64_t Never = -1;
 
 struct TScript {
     std::int64_t RecordPid = 1;
+    std::int64_t PidAfterStartMs = 0;
     std::string Ini;
     std::int64_t Start = 1;
     std::int64_t StartDelayMs = 0;
@@ -64,6 +66,7 @@ struct TNumberKey {
 
 constexpr TNumberKey NumberKeys[] = {
     {"record_pid", &TScript::RecordPid},
+    {"pid_after_start_ms", &TScript::PidAfterStartMs},
     {"start", &TScript::Start},
     {"start_delay_ms", &TScript::StartDelayMs},
     {"main_interval_ms", &TScript::MainIntervalMs},
@@ -216,16 +219,21 @@ int Run() {
     const auto elapsed = [origin] { return static_cast<std::int64_t>(GetTickCount64() - origin); };
 
     TKorvelLink link;
-    if (script.RecordPid != 0) {
+    const auto recordPid = [&] {
         const std::string ini =
             script.Ini.empty() ? TKorvelLink::WatchdogIniPath(std::string(ExtractFileDir(ownPath)))
                                : script.Ini;
         if (TKorvelLink::RecordProcessId(ini))
             trace.Write("pid-recorded");
-    }
+    };
+    const bool lateRecord = script.RecordPid != 0 && script.PidAfterStartMs > 0;
+    if (script.RecordPid != 0 && !lateRecord)
+        recordPid();
 
     const std::int64_t pulsesFrom = std::max<std::int64_t>(script.StartDelayMs, 0);
     std::int64_t startupAt = script.Start != 0 ? script.StartDelayMs : Never;
+    std::int64_t recordAt =
+        lateRecord && startupAt != Never ? startupAt + script.PidAfterStartMs : Never;
     std::int64_t nextMain = script.MainIntervalMs > 0 ? pulsesFrom : Never;
     std::int64_t nextCall = script.CallIntervalMs > 0 ? pulsesFrom : Never;
     std::int64_t mainStopAt = script.MainStopMs;
@@ -258,6 +266,10 @@ int Run() {
             link.SignalStartup();
             trace.Write("startup-set");
             startupAt = Never;
+        }
+        if (IsDue(recordAt, now)) {
+            recordPid();
+            recordAt = Never;
         }
         pulse(nextMain, mainStopAt, script.MainIntervalMs, now, &TKorvelLink::PulseMainThread,
               "main-pulse");
@@ -304,8 +316,8 @@ int Run() {
         }
 
         std::int64_t wake = Never;
-        for (const std::int64_t at : {startupAt, nextMain, nextCall, mainStopAt, callStopAt, busyAt,
-                                      shutdownAt, exitAt, lifetimeEnd})
+        for (const std::int64_t at : {startupAt, recordAt, nextMain, nextCall, mainStopAt,
+                                      callStopAt, busyAt, shutdownAt, exitAt, lifetimeEnd})
             if (at != Never && (wake == Never || at < wake))
                 wake = at;
         if (wake == Never)

@@ -1,0 +1,22 @@
+// The texts of the supervisor's log lines that carry values, built from plain values so that each
+// is checked as a table. No Windows headers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The piece of a start line for one launch: "wait N sec...".
+std::string WaitPiece(std::uint32_t seconds);
+
+// An exit code as "Process ended with exit code N." shows it: decimal, or "0x" and eight
+// upper-case hex digits from 0x80000000 on, where the codes are NTSTATUS values such as
+// 0xC0000005.
+std::string ExitCodeText(std::uint32_t code);
+
+// "Waiting N sec before the next start."
+std::string BackoffLine(std::uint32_t seconds);
+
+// "Fatal error: <class>: <message>" on one line: the message's own line breaks (an EOSError's CR
+// LF) become one blank each. Without a message: "Fatal error: <class>".
+std::string FatalErrorLine(std::string_view className, std::string_view message);
