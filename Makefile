@@ -15,7 +15,8 @@ build:
 soak:
 	tools/soak.sh
 
-# The release zip (stripped executables, korvel.ini, README, integrator kit) in build/cross.
+# The release zip (stripped executables, korvel.ini, the logon task, README, integrator kit) in
+# build/cross.
 package: build
 	cd build/cross && cpack -G ZIP
 

@@ -41,6 +41,7 @@ set(expected
     kit/KorvelLink.h
     kit/KorvelProtocol.h
     kit/sample/SampleApp.cpp
+    korvel-task.xml
     korvel.exe
     korvel.ini
     tarrow.exe)

@@ -9,6 +9,7 @@ command -v Xvfb >/dev/null 2>&1 || missing+=(xvfb)
 command -v cmake >/dev/null 2>&1 || missing+=(cmake)
 command -v make >/dev/null 2>&1 || missing+=(make)
 command -v clang++ >/dev/null 2>&1 || missing+=(clang)
+command -v xmllint >/dev/null 2>&1 || missing+=(libxml2-utils)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
 
 if [ ${#missing[@]} -gt 0 ]; then

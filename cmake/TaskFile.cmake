@@ -1,0 +1,42 @@
+# Checks the logon task that ships beside korvel: a UTF-16 LE byte-order mark, whole UTF-16 units,
+# well-formed XML and the settings that bring korvel back. Run on the build host:
+#   cmake -DXMLLINT=<xmllint> -DTASK_FILE=<res/korvel-task.xml> -P TaskFile.cmake
+if(NOT XMLLINT)
+  message(FATAL_ERROR "xmllint not found: install libxml2-utils (tools/ensure-deps.sh does)")
+endif()
+# xmllint refuses a broken surrogate pair, but reads UTF-16 without the mark and drops an odd byte.
+file(READ ${TASK_FILE} hex HEX)
+string(LENGTH "${hex}" length)
+math(EXPR odd "${length} % 4")
+execute_process(COMMAND ${XMLLINT} --noout ${TASK_FILE} RESULT_VARIABLE result ERROR_VARIABLE error)
+if(odd OR NOT hex MATCHES "^fffe" OR NOT result EQUAL 0)
+  message(FATAL_ERROR "${TASK_FILE}: not well-formed UTF-16 LE with a byte-order mark\n${error}")
+endif()
+
+# Element paths below Task, every step in the Task Scheduler's namespace, and their text.
+set(checks
+    Triggers/LogonTrigger/UserId= # any user's logon
+    Triggers/LogonTrigger/Repetition/Interval=PT5M
+    Triggers/LogonTrigger/Repetition/Duration= # without end
+    Principals/Principal/GroupId=S-1-5-32-545
+    Principals/Principal/LogonType=InteractiveToken
+    Principals/Principal/RunLevel=LeastPrivilege
+    Settings/MultipleInstancesPolicy=IgnoreNew
+    Settings/ExecutionTimeLimit=PT0S
+    Settings/DisallowStartIfOnBatteries=false
+    Settings/StopIfGoingOnBatteries=false
+    Settings/Priority=4
+    [[Actions/Exec/Command="C:\Program Files\Tamrix\korvel\korvel.exe"]]
+    [[Actions/Exec/WorkingDirectory=C:\Program Files\Tamrix\korvel]])
+set(namespace http://schemas.microsoft.com/windows/2004/02/mit/task)
+foreach(check IN LISTS checks)
+  string(REGEX MATCH "^([^=]*)=(.*)$" check "${check}")
+  set(expected "${CMAKE_MATCH_2}")
+  string(REGEX REPLACE "/?([A-Za-z]+)" "/*[local-name()='\\1' and namespace-uri()='${namespace}']"
+                       path "Task/${CMAKE_MATCH_1}")
+  execute_process(COMMAND ${XMLLINT} --xpath "string(${path})" ${TASK_FILE}
+                  OUTPUT_VARIABLE actual OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(NOT actual STREQUAL expected)
+    message(FATAL_ERROR "${TASK_FILE}: Task/${check} is '${actual}'")
+  endif()
+endforeach()
