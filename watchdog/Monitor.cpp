@@ -65,10 +65,11 @@ std::string FatalErrorLine(std::string_view className, std::string_view message)
 
 } // namespace
 
-TMonitor::TMonitor(TLog& log) : TMonitor(log, SettingsFileName(), SystemClock()) {}
+TMonitor::TMonitor(TLog& log, TMetrics& metrics)
+    : TMonitor(log, SettingsFileName(), SystemClock(), metrics) {}
 
-TMonitor::TMonitor(TLog& log, std::string settingsFileName, TClock& clock)
-    : TBetterThread(clock), FLog(log),
+TMonitor::TMonitor(TLog& log, std::string settingsFileName, TClock& clock, TMetrics& metrics)
+    : TBetterThread(clock), FLog(log), FMetrics(metrics),
       FIniFile(std::make_unique<TIniFile>(std::move(settingsFileName))), FClock(clock) {
     // Should this raise, the base destructor stops the still suspended thread before its body
     // ever runs.
@@ -89,9 +90,11 @@ TMonitor::~TMonitor() {
 void TMonitor::LoadSettings() {
     FSettings = TSettings::Load(*FIniFile);
     FStartupTimeout = FSettings.StartupTimeout;
+    FMetrics.StartupTimeout(FStartupTimeout);
 }
 
-void TMonitor::ReportEventError(WaitResult result, const TEvent& event, TLog& log) {
+void TMonitor::ReportEventError(WaitResult result, const TEvent& event, TLog& log,
+                                TMetrics& metrics) {
     if (result == WaitResult::Signaled || result == WaitResult::TimedOut)
         return;
     // One Write for the whole line: the other thread's lines cannot split it.
@@ -109,6 +112,7 @@ void TMonitor::ReportEventError(WaitResult result, const TEvent& event, TLog& lo
         break;
     }
     log.Write(line, true);
+    metrics.SupervisorError();
     TKorvelEvents::RecreateKorvelEvents();
 }
 
@@ -124,7 +128,7 @@ EventPoll TMonitor::CheckEvent(TEventMember role) {
     case WaitResult::TimedOut:
         return EventPoll::Unset;
     default:
-        ReportEventError(result, event, FLog);
+        ReportEventError(result, event, FLog, FMetrics);
         return EventPoll::Failed;
     }
 }
@@ -170,12 +174,19 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
     if (exitCode) {
         // Nothing left to kill, and no need to wait for a heartbeat window: start it at once.
         FLog.Write("Process ended with exit code " + ExitCodeText(*exitCode) + ".", true);
+        FMetrics.TamrixRunning(false);
+        FMetrics.RestartBegun(TRestartCause::Exit);
         ok = RelaunchApplication();
     } else {
-        if (!IsResponding(verdict.Main))
+        if (!IsResponding(verdict.Main)) {
             FLog.Write("Main thread not responding.", true);
-        if (!IsResponding(verdict.CallStream))
+            FMetrics.HangSeen(THangThread::Main);
+        }
+        if (!IsResponding(verdict.CallStream)) {
             FLog.Write("Call stream thread not responding.", true);
+            FMetrics.HangSeen(THangThread::CallStream);
+        }
+        FMetrics.RestartBegun(TRestartCause::Hang);
         if (FSettings.HangDump != 0)
             DumpApplication();
         ok = RestartApplication();
@@ -200,6 +211,7 @@ void TMonitor::GiveUp() {
     const TScopeExit signal([] { TKorvelEvents::KorvelEvents()->Shutdown().SetEvent(); });
     Survive([&] { TSettings::WriteStartupTimeout(*FIniFile, FStartupTimeout); });
     FLog.Write("Restart failed. Please run the application manually.", true);
+    FMetrics.RestartFailed();
 }
 
 bool TMonitor::Survive(const std::function<void()>& step) noexcept {
@@ -218,6 +230,7 @@ bool TMonitor::Survive(const std::function<void()>& step) noexcept {
             FLastFatalError = line;
             FLastFatalErrorTick = now;
             FLog.Write(line, true);
+            FMetrics.SupervisorError();
         }
     } catch (...) {
         // The log itself is failing: there is nowhere left to tell.
@@ -242,14 +255,18 @@ void TMonitor::DumpApplication() {
     const TRecordedProcess recorded =
         OpenRecordedApplication(PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION |
                                 PROCESS_VM_READ | PROCESS_DUP_HANDLE);
-    if (!recorded.Process)
+    if (!recorded.Process) {
+        FMetrics.HangDumped(false);
         return;
+    }
     try {
         const std::string name = WriteHangDump(recorded.Process.Get(), recorded.ProcessId,
                                                FSettings.HangDump, LogFolder);
         FLog.Write("success (" + name + ")", true);
+        FMetrics.HangDumped(true);
     } catch (const EOSError& e) {
         FLog.Write("failed - " + ReasonText(e.ErrorCode()), true);
+        FMetrics.HangDumped(false);
         return;
     }
     PruneHangDumps(LogFolder, FSettings.HangDumpKeep);
@@ -313,14 +330,17 @@ void TMonitor::KillApplication() {
     FLog.Write("Trying to kill...", false);
     const TRecordedProcess recorded = OpenRecordedApplication(
         PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE);
-    if (!recorded.Process)
+    if (!recorded.Process) {
+        FMetrics.KillFailed();
         return;
+    }
     if (TerminateApplication(recorded.Process.Get())) {
         FLog.Write("success", true);
         // Give the system time to tear the process down before its successor starts.
         FClock.Sleep(1000);
     } else {
         FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
+        FMetrics.KillFailed();
     }
 }
 
@@ -328,7 +348,10 @@ bool TMonitor::StartApplication() {
     FLog.Write("Trying to start...", false);
     TStartupPlan plan(FStartupTimeout);
     // Whichever way the step ends, what it learnt is kept for the write-back.
-    const TScopeExit keep([&] { FStartupTimeout = plan.Learnt(); });
+    const TScopeExit keep([&] {
+        FStartupTimeout = plan.Learnt();
+        FMetrics.StartupTimeout(FStartupTimeout);
+    });
     // The instance of this restart that has not answered yet. It is ended before the next launch:
     // all instances pulse the same events, so one left behind would hide a hang of another, and
     // the next kill would reach only the last recorded one.
@@ -360,6 +383,7 @@ bool TMonitor::StartApplication() {
         }
         if (result == WaitResult::Signaled) {
             FLog.Write("success", true);
+            FMetrics.TamrixRunning(true);
             return true;
         }
         // Abandoned and failed waits count as unanswered too, without a report.
