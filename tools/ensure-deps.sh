@@ -10,6 +10,8 @@ command -v cmake >/dev/null 2>&1 || missing+=(cmake)
 command -v make >/dev/null 2>&1 || missing+=(make)
 command -v clang++ >/dev/null 2>&1 || missing+=(clang)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
+# The scraper of the metrics test: its textfile collector reads what windows_exporter's reads.
+command -v prometheus-node-exporter >/dev/null 2>&1 || missing+=(prometheus-node-exporter)
 
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
