@@ -11,6 +11,8 @@ command -v make >/dev/null 2>&1 || missing+=(make)
 command -v clang++ >/dev/null 2>&1 || missing+=(clang)
 command -v xmllint >/dev/null 2>&1 || missing+=(libxml2-utils)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
+# The scraper of the metrics test: its textfile collector reads what windows_exporter's reads.
+command -v prometheus-node-exporter >/dev/null 2>&1 || missing+=(prometheus-node-exporter)
 
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"

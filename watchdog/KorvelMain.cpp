@@ -1,10 +1,13 @@
 #include "KorvelMain.h"
 
 #include "FKorvelEvents.h"
+#include "IniFile.h"
 #include "InstallLayout.h"
 #include "Log.h"
+#include "Metrics.h"
 #include "Monitor.h"
 #include "ScopeExit.h"
+#include "Settings.h"
 
 #include <memory>
 
@@ -13,32 +16,34 @@ namespace {
 // Waits without a time limit. The set is held for the length of the wait, so a rebuild on the
 // supervisor thread cannot close the event under it; the kernel object stays the one that the
 // rebuilt set opens again, so a signal given through the new set still ends this wait.
-WaitResult WaitForEvent(TEventMember role, TLog& log) {
+WaitResult WaitForEvent(TEventMember role, TLog& log, TMetrics& metrics) {
     const TKorvelEventsRef events = TKorvelEvents::KorvelEvents();
     TEvent& event = (*events.*role)();
     const WaitResult result = event.WaitFor(WaitInfinite);
     if (result != WaitResult::Signaled)
-        TMonitor::ReportEventError(result, event, log);
+        TMonitor::ReportEventError(result, event, log, metrics);
     return result;
 }
 
-void RunMainLoop(TLog& log, std::unique_ptr<TMonitor>& monitor) {
+void RunMainLoop(TLog& log, TMetrics& metrics, std::unique_ptr<TMonitor>& monitor) {
     for (;;) {
-        if (WaitForEvent(&TKorvelEvents::Startup, log) != WaitResult::Signaled)
+        if (WaitForEvent(&TKorvelEvents::Startup, log, metrics) != WaitResult::Signaled)
             continue;
         log.Write("Process detected.", true);
+        metrics.TamrixRunning(true);
         // Only after a failed wait for the shutdown is a supervisor still held here; two never
         // run at once.
         monitor.reset();
-        monitor = std::make_unique<TMonitor>(log);
+        monitor = std::make_unique<TMonitor>(log, metrics);
 
-        if (WaitForEvent(&TKorvelEvents::Shutdown, log) != WaitResult::Signaled)
+        if (WaitForEvent(&TKorvelEvents::Shutdown, log, metrics) != WaitResult::Signaled)
             continue;
         // Before the shutdown is consumed: a supervisor that then finds Tamrix gone must know that
         // the end was a normal one.
         monitor->Terminate();
         TKorvelEvents::KorvelEvents()->Shutdown().ResetEvent();
         log.Write("Shutdown detected.", true);
+        metrics.TamrixRunning(false);
         const bool autoExit = monitor->AutoExit();
         monitor.reset();
 
@@ -53,8 +58,11 @@ void RunMainLoop(TLog& log, std::unique_ptr<TMonitor>& monitor) {
 
 int RunKorvel() {
     EnterOwnDirectory();
+    const TMetricsSettings metricsSettings = TMetricsSettings::Load(TIniFile(SettingsFileName()));
     TLog log(LogFileName, true);
     log.Write("Korvel started.", true);
+    // Outlives the supervisor, and writes its last file after "Korvel shut down.".
+    TMetrics metrics(log, metricsSettings.TextfileFolder);
 
     std::unique_ptr<TMonitor> monitor;
     // The closing steps, on the way out of the loop and when an error passes out of it.
@@ -62,6 +70,6 @@ int RunKorvel() {
         monitor.reset();
         log.Write("Korvel shut down.", true);
     });
-    RunMainLoop(log, monitor);
+    RunMainLoop(log, metrics, monitor);
     return 0;
 }

@@ -38,10 +38,11 @@ std::uint32_t ProcessIdOf(const THandle& process) {
 
 } // namespace
 
-TMonitor::TMonitor(TLog& log) : TMonitor(log, SettingsFileName(), SystemClock()) {}
+TMonitor::TMonitor(TLog& log, TMetrics& metrics)
+    : TMonitor(log, SettingsFileName(), SystemClock(), metrics) {}
 
-TMonitor::TMonitor(TLog& log, std::string settingsFileName, TClock& clock)
-    : TBetterThread(clock), FLog(log),
+TMonitor::TMonitor(TLog& log, std::string settingsFileName, TClock& clock, TMetrics& metrics)
+    : TBetterThread(clock), FLog(log), FMetrics(metrics),
       FIniFile(std::make_unique<TIniFile>(std::move(settingsFileName), clock)), FClock(clock) {
     // Should this raise, the base destructor stops the still suspended thread before its body
     // ever runs.
@@ -62,9 +63,11 @@ TMonitor::~TMonitor() {
 void TMonitor::LoadSettings() {
     FSettings = TSettings::Load(*FIniFile);
     FStartupTimeout = FSettings.StartupTimeout;
+    FMetrics.StartupTimeout(FStartupTimeout);
 }
 
-void TMonitor::ReportEventError(WaitResult result, const TEvent& event, TLog& log) {
+void TMonitor::ReportEventError(WaitResult result, const TEvent& event, TLog& log,
+                                TMetrics& metrics) {
     if (result == WaitResult::Signaled || result == WaitResult::TimedOut)
         return;
     // One Write for the whole line: the other thread's lines cannot split it.
@@ -82,6 +85,7 @@ void TMonitor::ReportEventError(WaitResult result, const TEvent& event, TLog& lo
         break;
     }
     log.Write(line, true);
+    metrics.SupervisorError();
     TKorvelEvents::RecreateKorvelEvents();
 }
 
@@ -97,7 +101,7 @@ EventPoll TMonitor::CheckEvent(TEventMember role) {
     case WaitResult::TimedOut:
         return EventPoll::Unset;
     default:
-        ReportEventError(result, event, FLog);
+        ReportEventError(result, event, FLog, FMetrics);
         return EventPoll::Failed;
     }
 }
@@ -151,6 +155,7 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
     if (exitCode) {
         // Nothing left to kill, and no need to wait for a heartbeat window.
         FLog.Write("Process ended with exit code " + ExitCodeText(*exitCode) + ".", true);
+        FMetrics.TamrixRunning(false);
         switch (RestartAfterExit(now)) {
         case TAfterExit::Stopped:
             return false;
@@ -159,6 +164,7 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
             heartbeats.Restart(started);
             FBackoff.Started(started);
             FLog.Write("Process detected.", true);
+            FMetrics.TamrixRunning(true);
             FindApplication();
             return true;
         }
@@ -169,10 +175,15 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
             break;
         }
     } else {
-        if (!IsResponding(verdict.Main))
+        if (!IsResponding(verdict.Main)) {
             FLog.Write("Main thread not responding.", true);
-        if (!IsResponding(verdict.CallStream))
+            FMetrics.HangSeen(THangThread::Main);
+        }
+        if (!IsResponding(verdict.CallStream)) {
             FLog.Write("Call stream thread not responding.", true);
+            FMetrics.HangSeen(THangThread::CallStream);
+        }
+        FMetrics.RestartBegun(TRestartCause::Hang);
         if (FSettings.HangDump != 0)
             DumpApplication();
         ok = RestartApplication();
@@ -199,6 +210,7 @@ void TMonitor::GiveUp() {
     const TScopeExit signal([] { TKorvelEvents::KorvelEvents()->Shutdown().SetEvent(); });
     Survive([&] { TSettings::WriteStartupTimeout(*FIniFile, FStartupTimeout); });
     FLog.Write("Restart failed. Please run the application manually.", true);
+    FMetrics.RestartFailed();
 }
 
 bool TMonitor::Survive(const std::function<void()>& step) noexcept {
@@ -228,8 +240,10 @@ void TMonitor::ReportFatalError(const std::exception_ptr& error) {
     } catch (...) {
         line = FatalErrorLine("unknown exception", {});
     }
-    if (FFatalErrors.Allow(line, FClock.Ticks()))
+    if (FFatalErrors.Allow(line, FClock.Ticks())) {
         FLog.Write(line, true);
+        FMetrics.SupervisorError();
+    }
 }
 
 bool TMonitor::RestartApplication() {
@@ -261,6 +275,7 @@ TMonitor::TAfterExit TMonitor::RestartAfterExit(std::uint32_t now) {
             FClock.Sleep(std::min<std::uint32_t>(100, seconds * 1000 - elapsed));
         }
     }
+    FMetrics.RestartBegun(TRestartCause::Exit);
     return StartApplication() ? TAfterExit::Relaunched : TAfterExit::Failed;
 }
 
@@ -269,20 +284,25 @@ void TMonitor::DumpApplication() {
     const std::uint32_t processId = ReadProcessId(*FIniFile);
     if (processId == 0) {
         FLog.Write("failed - no process id recorded", true);
+        FMetrics.HangDumped(false);
         return;
     }
     // The kill's guard: a reused id must not have another program's memory written to disk.
     const TRecordedProcess recorded = OpenRecordedApplication(
         processId, PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ |
                        PROCESS_DUP_HANDLE);
-    if (!recorded.Process)
+    if (!recorded.Process) {
+        FMetrics.HangDumped(false);
         return;
+    }
     try {
         const std::string name = WriteHangDump(recorded.Process.Get(), recorded.ProcessId,
                                                FSettings.HangDump, LogFolder);
         FLog.Write("success (" + name + ")", true);
+        FMetrics.HangDumped(true);
     } catch (const EOSError& e) {
         FLog.Write("failed - " + ReasonText(e.ErrorCode()), true);
+        FMetrics.HangDumped(false);
         return;
     }
     PruneHangDumps(LogFolder, FSettings.HangDumpKeep);
@@ -360,18 +380,22 @@ void TMonitor::KillApplication() {
     if (processId == 0) {
         // Nothing has failed here: the code is whatever the settings read left behind.
         FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
+        FMetrics.KillFailed();
         return;
     }
     TRecordedProcess recorded = OpenRecordedApplication(
         processId, PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE);
-    if (!recorded.Process)
+    if (!recorded.Process) {
+        FMetrics.KillFailed();
         return;
+    }
     if (EndApplication(std::move(recorded.Process))) {
         FLog.Write("success", true);
         // Give the system time to tear the process down before its successor starts.
         FClock.Sleep(1000);
     } else {
         FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
+        FMetrics.KillFailed();
     }
 }
 
@@ -379,7 +403,10 @@ bool TMonitor::StartApplication() {
     FLog.Write("Trying to start...", false);
     TStartupPlan plan(FStartupTimeout);
     // Whichever way the step ends, what it learnt is kept for the write-back.
-    const TScopeExit keep([&] { FStartupTimeout = plan.Learnt(); });
+    const TScopeExit keep([&] {
+        FStartupTimeout = plan.Learnt();
+        FMetrics.StartupTimeout(FStartupTimeout);
+    });
     // The instance of this restart that has not answered yet. It is ended before the next launch:
     // all instances pulse the same events, so one left behind would hide a hang of another, and
     // the next kill would reach only the last recorded one.
@@ -413,6 +440,7 @@ bool TMonitor::StartApplication() {
         }
         if (result == WaitResult::Signaled) {
             FLog.Write("success", true);
+            FMetrics.TamrixRunning(true);
             return true;
         }
         // Abandoned and failed waits count as unanswered too, without a report.

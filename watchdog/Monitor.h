@@ -15,6 +15,7 @@
 #include "Heartbeat.h"
 #include "IniFile.h"
 #include "Log.h"
+#include "Metrics.h"
 #include "Settings.h"
 #include "Throttle.h"
 
@@ -30,10 +31,11 @@ class TMonitor : public TBetterThread {
 public:
     // Main thread. Loads the settings from the file beside the executable (writing each back) and
     // starts the thread. Raises EIniFileException when a setting cannot be written back; the
-    // thread then never runs its body.
-    explicit TMonitor(TLog& log);
+    // thread then never runs its body. metrics counts what it does.
+    explicit TMonitor(TLog& log, TMetrics& metrics = TMetrics::Off());
     // The same on a given settings file and clock.
-    TMonitor(TLog& log, std::string settingsFileName, TClock& clock);
+    TMonitor(TLog& log, std::string settingsFileName, TClock& clock,
+             TMetrics& metrics = TMetrics::Off());
     // Main thread. Stops the thread without a time limit (a restart under way runs to the end of
     // its current start-up wait), then releases the settings file.
     ~TMonitor() override;
@@ -45,7 +47,8 @@ public:
     // Any thread, with or without a supervisor. For a wait that was abandoned or failed (or an
     // unknown outcome): writes one "Fatal error: " line and rebuilds the process-wide event set.
     // Signaled and TimedOut do nothing at all. Raises EOSError when the set cannot be rebuilt.
-    static void ReportEventError(WaitResult result, const TEvent& event, TLog& log);
+    static void ReportEventError(WaitResult result, const TEvent& event, TLog& log,
+                                 TMetrics& metrics = TMetrics::Off());
 
 protected:
     void Execute() override;
@@ -100,6 +103,7 @@ private:
     void ReportFatalError(const std::exception_ptr& error);
 
     TLog& FLog;
+    TMetrics& FMetrics;
     std::unique_ptr<TIniFile> FIniFile;
     TSettings FSettings; // as loaded by the constructor
     // The start-up timeout that the restarts have learnt since; starts at the loaded value.

@@ -68,6 +68,10 @@ void TSettings::WriteStartupTimeout(TIniFile& file, std::uint32_t seconds) {
     file.WriteInteger(OptionsSection, StartupTimeoutKey, static_cast<std::int32_t>(seconds));
 }
 
+TMetricsSettings TMetricsSettings::Load(const TIniFile& file) {
+    return {file.ReadString("Metrics", "textfile_folder", "")};
+}
+
 std::uint32_t ReadProcessId(const TIniFile& file) noexcept {
     try {
         const std::string text =

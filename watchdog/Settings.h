@@ -38,6 +38,16 @@ struct TSettings {
     std::string RecoveryLine() const;
 };
 
+// Section Metrics: korvel's figures as a file for a metrics collector. Read once when korvel
+// starts, never written back; apart from TSettings, which is read at every start of Tamrix.
+struct TMetricsSettings {
+    // Where korvel keeps korvel-<session id>.prom: a full path, or one relative to korvel's own
+    // folder. Empty, the default, is off.
+    std::string TextfileFolder;
+
+    static TMetricsSettings Load(const TIniFile& file);
+};
+
 // The process id Tamrix recorded: the low 32 bits of process_id read as a 64-bit integer; 0 when
 // there is none, when the text is no integer, and on any error.
 std::uint32_t ReadProcessId(const TIniFile& file) noexcept;

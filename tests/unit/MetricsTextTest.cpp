@@ -1,0 +1,81 @@
+// The metrics file as a collector reads it: figures in, the exact text out.
+#include "MetricsText.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+namespace {
+
+// Every figure its own value, zeros among them: a sample left out at 0, or two figures swapped,
+// shows. <S> and <V> stand for the session and version label values as written.
+constexpr const char* Expected =
+    R"(# HELP korvel_build_info korvel's version, as its label; always 1.
+# TYPE korvel_build_info gauge
+korvel_build_info{version="<V>",session="<S>"} 1
+# HELP korvel_start_time_seconds When korvel started, in Unix seconds.
+# TYPE korvel_start_time_seconds gauge
+korvel_start_time_seconds{session="<S>"} 1700000000
+# HELP korvel_last_update_timestamp_seconds When korvel wrote this file, in Unix seconds; an old value means korvel is gone.
+# TYPE korvel_last_update_timestamp_seconds gauge
+korvel_last_update_timestamp_seconds{session="<S>"} 1700000600
+# HELP korvel_tamrix_running 1 from a detected start of Tamrix until its shutdown, a given-up restart or its detected end; else 0.
+# TYPE korvel_tamrix_running gauge
+korvel_tamrix_running{session="<S>"} 1
+# HELP korvel_hangs_total Heartbeats found overdue, by thread.
+# TYPE korvel_hangs_total counter
+korvel_hangs_total{thread="main",session="<S>"} 3
+korvel_hangs_total{thread="call_stream",session="<S>"} 0
+# HELP korvel_restarts_total Restarts of Tamrix begun, after a hang or after an end without its shutdown.
+# TYPE korvel_restarts_total counter
+korvel_restarts_total{cause="hang",session="<S>"} 4
+korvel_restarts_total{cause="exit",session="<S>"} 0
+# HELP korvel_restart_failures_total Restarts given up: Tamrix must be started by hand.
+# TYPE korvel_restart_failures_total counter
+korvel_restart_failures_total{session="<S>"} 1
+# HELP korvel_kill_failures_total Kills of a hung Tamrix that failed or were refused.
+# TYPE korvel_kill_failures_total counter
+korvel_kill_failures_total{session="<S>"} 2
+# HELP korvel_hang_dumps_total Dumps of a hung Tamrix, by result.
+# TYPE korvel_hang_dumps_total counter
+korvel_hang_dumps_total{result="success",session="<S>"} 5
+korvel_hang_dumps_total{result="failed",session="<S>"} 6
+# HELP korvel_supervisor_errors_total Errors korvel logged as "Fatal error" and supervised on.
+# TYPE korvel_supervisor_errors_total counter
+korvel_supervisor_errors_total{session="<S>"} 7
+# HELP korvel_startup_timeout_seconds The start-up timeout in force; 0 until the first detected start.
+# TYPE korvel_startup_timeout_seconds gauge
+korvel_startup_timeout_seconds{session="<S>"} 19
+# HELP korvel_last_restart_timestamp_seconds When the last restart began, in Unix seconds; 0 before the first.
+# TYPE korvel_last_restart_timestamp_seconds gauge
+korvel_last_restart_timestamp_seconds{session="<S>"} 1700000500
+)";
+
+struct TextCase {
+    const char* session;
+    const char* version;
+    const char* sessionText;
+    const char* versionText;
+};
+
+class MetricsTextTest : public testing::TestWithParam<TextCase> {};
+
+TEST_P(MetricsTextTest, IsTheExactFile) {
+    const TextCase& c = GetParam();
+    const TMetricsFigures figures{c.session, c.version, 1700000000, 1700000600, true, 3,
+                                  0,         4,         0,          1,          2,    5,
+                                  6,         7,         19,         1700000500};
+    const std::string session = std::regex_replace(Expected, std::regex("<S>"), c.sessionText);
+    EXPECT_EQ(MetricsText(figures), std::regex_replace(session, std::regex("<V>"), c.versionText));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, MetricsTextTest,
+                         testing::Values(TextCase{"1", "1.0.0", "1", "1.0.0"},
+                                         TextCase{"a\\b", "\"2.0\"", "a\\\\b", "\\\"2.0\\\""},
+                                         TextCase{"line\nbreak", "\\\n\"", "line\\nbreak",
+                                                  "\\\\\\n\\\""},
+                                         // Only those three: a tab and UTF-8 stay as they are.
+                                         TextCase{"x\ty", "\xC3\xA9", "x\ty", "\xC3\xA9"}));
+
+} // namespace

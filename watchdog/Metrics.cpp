@@ -1,0 +1,202 @@
+#include "Metrics.h"
+
+#include "BetterThread.h"
+#include "Errors.h"
+#include "Handle.h"
+#include "KorvelVersion.h"
+#include "Throttle.h"
+#include "WinApi.h"
+
+#include <chrono>
+#include <utility>
+
+namespace {
+
+// A healthy korvel rewrites the file this often even when nothing changes, so that an old update
+// time means it is gone; after a refused write it tries again sooner.
+constexpr std::chrono::seconds RewriteInterval{60};
+constexpr std::chrono::seconds RetryInterval{5};
+constexpr std::uint32_t FailureRepeatMs = 60000;
+
+std::uint64_t UnixTime() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                                          std::chrono::system_clock::now().time_since_epoch())
+                                          .count());
+}
+
+// Writes text under tempName, then moves it over fileName, so that a collector reading fileName
+// finds the old file or the new one, never half of one. Raises EOSError; a failed write leaves no
+// temporary file behind.
+void PublishFile(const std::string& fileName, const std::string& tempName,
+                 const std::string& text) {
+    try {
+        {
+            THandle file(CreateFileA(tempName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!file)
+                RaiseLastOSError();
+            DWORD written = 0;
+            if (!WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written,
+                           nullptr))
+                RaiseLastOSError();
+            if (written != text.size())
+                RaiseOSError(TOSFailure::Call, ERROR_HANDLE_DISK_FULL);
+        }
+        if (!MoveFileExA(tempName.c_str(), fileName.c_str(), MOVEFILE_REPLACE_EXISTING))
+            RaiseLastOSError();
+    } catch (const EOSError&) {
+        DeleteFileA(tempName.c_str());
+        throw;
+    }
+}
+
+} // namespace
+
+class TMetrics::TWriter final : public TBetterThread {
+public:
+    TWriter(TMetrics& owner, TLog& log, std::string fileName, TClock& clock)
+        : FOwner(owner), FLog(log), FFileName(std::move(fileName)), FTempName(FFileName + ".tmp"),
+          FClock(clock) {}
+    // The body uses the fields below up to its last write.
+    ~TWriter() override { Stop(-1); }
+
+protected:
+    void Execute() override;
+    void WakeUp() override {
+        const std::lock_guard lock(FOwner.FLock);
+        FOwner.FChanged.notify_all();
+    }
+
+private:
+    bool Write(const std::string& text);
+
+    TMetrics& FOwner;
+    TLog& FLog;
+    const std::string FFileName;
+    // Beside the file, so that the move is a rename; not ending in ".prom", so no collector takes
+    // it for a file of its own.
+    const std::string FTempName;
+    TClock& FClock;
+    // Each reason once a minute: a folder that stays missing costs one line, not one per change.
+    TRepeatThrottle FFailures{FailureRepeatMs};
+};
+
+void TMetrics::TWriter::Execute() {
+    TBetterThread::Execute();
+    std::unique_lock lock(FOwner.FLock);
+    for (;;) {
+        // Taken before the write: a stop asked for during it still gets a write after it, so the
+        // last file shows the figures as korvel ended.
+        const bool last = Terminated();
+        FOwner.FUnwritten = false;
+        TMetricsFigures figures = FOwner.FFigures;
+        lock.unlock();
+        figures.LastUpdate = UnixTime();
+        const bool written = Write(MetricsText(figures));
+        lock.lock();
+        if (last)
+            return;
+        FOwner.FChanged.wait_for(lock, written ? RewriteInterval : RetryInterval,
+                                 [&] { return FOwner.FUnwritten || Terminated(); });
+    }
+}
+
+bool TMetrics::TWriter::Write(const std::string& text) {
+    std::string reason;
+    try {
+        PublishFile(FFileName, FTempName, text);
+        return true;
+    } catch (const EOSError& e) {
+        reason = ReasonText(e.ErrorCode());
+    }
+    try {
+        if (FFailures.Allow(reason, FClock.Ticks()))
+            FLog.Write("Metrics not written - " + reason, true);
+    } catch (...) {
+        // Out of memory, or the log itself is failing: there is nowhere left to tell.
+    }
+    return false;
+}
+
+TMetrics::TMetrics() noexcept = default;
+
+TMetrics::TMetrics(TLog& log, const std::string& folder, TClock& clock) {
+    if (folder.empty())
+        return;
+    DWORD session = 0;
+    if (!ProcessIdToSessionId(GetCurrentProcessId(), &session))
+        RaiseLastOSError();
+    FFigures.Session = std::to_string(session);
+    FFigures.Version = KORVEL_VERSION_TEXT;
+    FFigures.StartTime = UnixTime();
+    const char last = folder.back();
+    const std::string separator = last == '\\' || last == '/' || last == ':' ? "" : "\\";
+    // The session in the name: the korvels of several logon sessions may share one folder.
+    FWriter = std::make_unique<TWriter>(
+        *this, log, folder + separator + "korvel-" + FFigures.Session + ".prom", clock);
+    FWriter->Resume();
+}
+
+TMetrics::~TMetrics() {
+    // The writer reads the figures up to its last write: it goes before they do.
+    FWriter.reset();
+}
+
+TMetrics& TMetrics::Off() {
+    static TMetrics off;
+    return off;
+}
+
+template <class TChange> void TMetrics::Change(TChange change) {
+    if (!FWriter)
+        return;
+    {
+        const std::lock_guard lock(FLock);
+        change(FFigures);
+        FUnwritten = true;
+    }
+    FChanged.notify_all();
+}
+
+void TMetrics::TamrixRunning(bool running) {
+    Change([&](TMetricsFigures& figures) { figures.TamrixRunning = running; });
+}
+
+void TMetrics::HangSeen(THangThread thread) {
+    Change([&](TMetricsFigures& figures) {
+        ++(thread == THangThread::Main ? figures.MainHangs : figures.CallStreamHangs);
+    });
+}
+
+void TMetrics::RestartBegun(TRestartCause cause) {
+    const std::uint64_t now = UnixTime();
+    Change([&](TMetricsFigures& figures) {
+        ++(cause == TRestartCause::Hang ? figures.HangRestarts : figures.ExitRestarts);
+        figures.LastRestart = now;
+    });
+}
+
+void TMetrics::RestartFailed() {
+    Change([](TMetricsFigures& figures) {
+        ++figures.RestartFailures;
+        figures.TamrixRunning = false;
+    });
+}
+
+void TMetrics::KillFailed() {
+    Change([](TMetricsFigures& figures) { ++figures.KillFailures; });
+}
+
+void TMetrics::HangDumped(bool success) {
+    Change([&](TMetricsFigures& figures) {
+        ++(success ? figures.DumpSuccesses : figures.DumpFailures);
+    });
+}
+
+void TMetrics::SupervisorError() {
+    Change([](TMetricsFigures& figures) { ++figures.SupervisorErrors; });
+}
+
+void TMetrics::StartupTimeout(std::uint32_t seconds) {
+    Change([&](TMetricsFigures& figures) { figures.StartupTimeout = seconds; });
+}

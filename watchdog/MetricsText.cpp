@@ -1,0 +1,85 @@
+#include "MetricsText.h"
+
+#include <initializer_list>
+
+namespace {
+
+struct TSample {
+    std::string Labels; // the series' own labels, escaped, ahead of the session; empty for none
+    std::uint64_t Value;
+};
+
+void AddMetric(std::string& text, std::string_view name, std::string_view type,
+               std::string_view help, const std::string& session,
+               std::initializer_list<TSample> samples) {
+    text.append("# HELP ").append(name).append(" ").append(help).append("\n");
+    text.append("# TYPE ").append(name).append(" ").append(type).append("\n");
+    for (const TSample& sample : samples) {
+        text.append(name).append("{");
+        if (!sample.Labels.empty())
+            text.append(sample.Labels).append(",");
+        text.append("session=\"").append(session).append("\"} ");
+        text.append(std::to_string(sample.Value)).append("\n");
+    }
+}
+
+} // namespace
+
+std::string EscapeLabelValue(std::string_view value) {
+    std::string escaped;
+    for (const char c : value) {
+        if (c == '\\')
+            escaped += "\\\\";
+        else if (c == '"')
+            escaped += "\\\"";
+        else if (c == '\n')
+            escaped += "\\n";
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+std::string MetricsText(const TMetricsFigures& figures) {
+    const std::string session = EscapeLabelValue(figures.Session);
+    std::string text;
+    AddMetric(text, "korvel_build_info", "gauge", "korvel's version, as its label; always 1.",
+              session, {{"version=\"" + EscapeLabelValue(figures.Version) + "\"", 1}});
+    AddMetric(text, "korvel_start_time_seconds", "gauge", "When korvel started, in Unix seconds.",
+              session, {{"", figures.StartTime}});
+    AddMetric(text, "korvel_last_update_timestamp_seconds", "gauge",
+              "When korvel wrote this file, in Unix seconds; an old value means korvel is gone.",
+              session, {{"", figures.LastUpdate}});
+    AddMetric(text, "korvel_tamrix_running", "gauge",
+              "1 from a detected start of Tamrix until its shutdown, a given-up restart or its "
+              "detected end; else 0.",
+              session, {{"", figures.TamrixRunning ? 1u : 0u}});
+    AddMetric(text, "korvel_hangs_total", "counter", "Heartbeats found overdue, by thread.",
+              session,
+              {{"thread=\"main\"", figures.MainHangs},
+               {"thread=\"call_stream\"", figures.CallStreamHangs}});
+    AddMetric(text, "korvel_restarts_total", "counter",
+              "Restarts of Tamrix begun, after a hang or after an end without its shutdown.",
+              session,
+              {{"cause=\"hang\"", figures.HangRestarts}, {"cause=\"exit\"", figures.ExitRestarts}});
+    AddMetric(text, "korvel_restart_failures_total", "counter",
+              "Restarts given up: Tamrix must be started by hand.", session,
+              {{"", figures.RestartFailures}});
+    AddMetric(text, "korvel_kill_failures_total", "counter",
+              "Kills of a hung Tamrix that failed or were refused.", session,
+              {{"", figures.KillFailures}});
+    AddMetric(text, "korvel_hang_dumps_total", "counter", "Dumps of a hung Tamrix, by result.",
+              session,
+              {{"result=\"success\"", figures.DumpSuccesses},
+               {"result=\"failed\"", figures.DumpFailures}});
+    AddMetric(text, "korvel_supervisor_errors_total", "counter",
+              "Errors korvel logged as \"Fatal error\" and supervised on.", session,
+              {{"", figures.SupervisorErrors}});
+    AddMetric(text, "korvel_startup_timeout_seconds", "gauge",
+              "The start-up timeout in force; 0 until the first detected start.", session,
+              {{"", figures.StartupTimeout}});
+    AddMetric(text, "korvel_last_restart_timestamp_seconds", "gauge",
+              "When the last restart began, in Unix seconds; 0 before the first.", session,
+              {{"", figures.LastRestart}});
+    return text;
+}
