@@ -1,11 +1,14 @@
 #include "KorvelMain.h"
 
 #include "FKorvelEvents.h"
+#include "IniFile.h"
 #include "InstallLayout.h"
 #include "Log.h"
 #include "Monitor.h"
 #include "ScopeExit.h"
+#include "Settings.h"
 
+#include <cstdint>
 #include <memory>
 
 namespace {
@@ -53,7 +56,10 @@ void RunMainLoop(TLog& log, std::unique_ptr<TMonitor>& monitor) {
 
 int RunKorvel() {
     EnterOwnDirectory();
+    // Once, before the first line: the bound applies from that line on.
+    const TLogSettings logSettings = TLogSettings::Load(TIniFile(SettingsFileName()));
     TLog log(LogFileName, true);
+    log.SetRotation(std::uint64_t{logSettings.MaxSizeKb} * 1024, logSettings.Keep);
     log.Write("Korvel started.", true);
 
     std::unique_ptr<TMonitor> monitor;
