@@ -1,10 +1,12 @@
 #include "Log.h"
 
 #include "Errors.h"
+#include "LogRotation.h"
 #include "LogText.h"
 #include "WinApi.h"
 
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -91,6 +93,13 @@ void TLog::TFileRecord::HandOver() {
         RaiseOSError(TOSFailure::File, code, FileStep("Cannot write to", Name));
 }
 
+std::uint64_t TLog::TFileRecord::Size() const {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(Handle.Get(), &size))
+        return 0;
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
 void TLog::TFileRecord::WriteText(std::string_view text) {
     if (!Handle)
         throw EInOutError(FileStep("Cannot write to", Name) + ". The file is not open.");
@@ -127,15 +136,28 @@ void TLog::SetFileName(const std::string& fileName) {
     FFile.Assign(FFileName);
 }
 
+void TLog::SetRotation(std::uint64_t maxBytes, std::uint32_t keep) {
+    std::lock_guard lock(FWriteLock);
+    FMaxBytes = maxBytes;
+    FKeep = keep;
+}
+
 bool TLog::Write(std::string_view message, bool lineEnd) {
     // The caller may log a failure before it reads or reports the code.
     const TKeepLastError keep;
     std::lock_guard lock(FWriteLock);
-    if (!FFile.Exists() && !CreateLogFile())
-        return false;
-    if (!Retry([this] { FFile.Append(); }, OpenFailureText))
+    if (!OpenForAppending())
         return false;
     const std::string timestamp = FLineStart && FTimestamps ? Timestamp() : std::string();
+    if (FLineStart && FMaxBytes != 0 &&
+        RotationDue(FFile.Size(), LogEntryText(FPendingError, timestamp, message, lineEnd).size(),
+                    FMaxBytes)) {
+        // Our own handle would refuse the rename; nothing is buffered yet.
+        FFile.Assign(FFileName);
+        Rotate();
+        if (!OpenForAppending())
+            return false;
+    }
     // The marker fits the empty buffer of the freshly opened file, so it cannot fail to be
     // written: it counts as written from here on.
     const std::string text = LogEntryText(FPendingError, timestamp, message, lineEnd);
@@ -145,11 +167,41 @@ bool TLog::Write(std::string_view message, bool lineEnd) {
     return Retry([this] { FFile.Close(); }, CloseFailureText);
 }
 
+bool TLog::OpenForAppending() {
+    if (!FFile.Exists() && !CreateLogFile())
+        return false;
+    return Retry([this] { FFile.Append(); }, OpenFailureText);
+}
+
 bool TLog::CreateLogFile() {
     if (!Retry([this] { FFile.Rewrite(); }, OpenFailureText))
         return false;
     FFile.WriteText(LogEntryText({}, Timestamp(), "Log created", true));
     return Retry([this] { FFile.Close(); }, CloseFailureText);
+}
+
+void TLog::Rotate() {
+    std::vector<std::string> found;
+    WIN32_FIND_DATAA entry;
+    const HANDLE search = FindFirstFileA(RotatedPattern(FFileName).c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        // The pattern also takes names the shell abbreviated; the plan checks every whole name.
+        do {
+            found.emplace_back(entry.cFileName);
+        } while (FindNextFileA(search, &entry));
+        FindClose(search);
+    }
+    const TRotationPlan plan = PlanRotation(FFileName, FKeep, found);
+    // A surplus copy that another program holds is only one more file; the rotation goes on.
+    for (const std::string& name : plan.Surplus)
+        DeleteFileA(name.c_str());
+    for (const TRotationStep& step : plan.Chain) {
+        // Never replacing a target: a copy that appeared since the listing is not overwritten.
+        const BOOL done = step.To.empty() ? DeleteFileA(step.From.c_str())
+                                          : MoveFileExA(step.From.c_str(), step.To.c_str(), 0);
+        if (!done && GetLastError() != ERROR_FILE_NOT_FOUND)
+            return;
+    }
 }
 
 bool TLog::Retry(const std::function<void()>& step, const char* failureText) {

@@ -6,6 +6,7 @@
 #include "Handle.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -29,6 +30,14 @@ public:
     // one Write runs at a time. The thread's last error is the caller's again when it returns.
     bool Write(std::string_view message, bool lineEnd);
 
+    // Bounds the file (maxBytes 0, the default: no bound). A line that would take the file past
+    // maxBytes first turns it into copy 1 ("korvel.log" becomes "korvel.1.log"), the older copies
+    // moving up one number and those beyond keep going, and then begins a new file with its
+    // "Log created" line. Only at the start of a line: a step and its outcome stay in one file. A
+    // rename that another program's open handle refuses leaves the file growing until a later
+    // line gets through; no older copy is lost to the refusal. Any thread.
+    void SetRotation(std::uint64_t maxBytes, std::uint32_t keep);
+
 private:
     // The open-write-close state of the log file. Every step raises EInOutError when the OS refuses
     // it. Only the thread inside Write (under FWriteLock) touches it.
@@ -48,6 +57,8 @@ private:
         void Append();
         // Creates the file, or empties an existing one, for writing, shared for reading only.
         void Rewrite();
+        // The size of the open file; 0 when the system cannot tell, which never rotates it.
+        std::uint64_t Size() const;
         // Adds text to the buffer, handing the buffer to the OS each time it fills.
         void WriteText(std::string_view text);
         // Hands the buffer to the OS, then closes the file. A failed hand-over drops the buffered
@@ -59,7 +70,12 @@ private:
         void OpenWith(unsigned long access, unsigned long disposition, const char* action);
     };
 
+    // Opens the file at its end, creating it with its first line when it is missing; false when
+    // that failed within the retries.
+    bool OpenForAppending();
     bool CreateLogFile();
+    // Performs the rotation plan on the closed file; stops at the first refused step.
+    void Rotate();
     bool Retry(const std::function<void()>& step, const char* failureText);
     std::string Timestamp() const;
 
@@ -70,5 +86,7 @@ private:
     bool FLineStart = true;
     std::string FPendingError;
     TClock& FClock;
-    std::mutex FWriteLock; // one Write, or SetFileName, at a time
+    std::uint64_t FMaxBytes = 0;
+    std::uint32_t FKeep = 0;
+    std::mutex FWriteLock; // one Write, SetFileName or SetRotation at a time
 };

@@ -9,6 +9,7 @@
 #include "ScopeExit.h"
 #include "Settings.h"
 
+#include <cstdint>
 #include <memory>
 
 namespace {
@@ -58,8 +59,12 @@ void RunMainLoop(TLog& log, TMetrics& metrics, std::unique_ptr<TMonitor>& monito
 
 int RunKorvel() {
     EnterOwnDirectory();
-    const TMetricsSettings metricsSettings = TMetricsSettings::Load(TIniFile(SettingsFileName()));
+    // Read once, before the first line: the log's bound applies from that line on.
+    const TIniFile settingsFile(SettingsFileName());
+    const TLogSettings logSettings = TLogSettings::Load(settingsFile);
+    const TMetricsSettings metricsSettings = TMetricsSettings::Load(settingsFile);
     TLog log(LogFileName, true);
+    log.SetRotation(std::uint64_t{logSettings.MaxSizeKb} * 1024, logSettings.Keep);
     log.Write("Korvel started.", true);
     // Outlives the supervisor, and writes its last file after "Korvel shut down.".
     TMetrics metrics(log, metricsSettings.TextfileFolder);

@@ -68,6 +68,18 @@ void TSettings::WriteStartupTimeout(TIniFile& file, std::uint32_t seconds) {
     file.WriteInteger(OptionsSection, StartupTimeoutKey, static_cast<std::int32_t>(seconds));
 }
 
+TLogSettings TLogSettings::Load(const TIniFile& file) {
+    constexpr const char* LogSection = "Log";
+    TLogSettings settings;
+    ReadClamped(file, LogSection, settings.MaxSizeKb, "max_size_kb", 0, 1048576);
+    // 0 stays the switch that turns the bound off; a log smaller than this would rotate at every
+    // few lines.
+    if (settings.MaxSizeKb != 0)
+        settings.MaxSizeKb = static_cast<std::uint32_t>(Max64(settings.MaxSizeKb, 64));
+    ReadClamped(file, LogSection, settings.Keep, "keep", 1, 20);
+    return settings;
+}
+
 TMetricsSettings TMetricsSettings::Load(const TIniFile& file) {
     return {file.ReadString("Metrics", "textfile_folder", "")};
 }

@@ -38,6 +38,17 @@ struct TSettings {
     std::string RecoveryLine() const;
 };
 
+// Section Log: the bound on korvel's own log, read once when korvel starts, before its first line,
+// and never written back. The defaults leave the log unbounded, as it always was.
+struct TLogSettings {
+    std::uint32_t MaxSizeKb = 0; // 0: no bound; otherwise 64..1048576 (1 GB)
+    std::uint32_t Keep = 2;      // older copies kept, 1..20
+
+    // Reads both keys by the rules of the other sections (unsigned, clamped into range). A
+    // missing file gives the defaults and stays missing.
+    static TLogSettings Load(const TIniFile& file);
+};
+
 // Section Metrics: korvel's figures as a file for a metrics collector. Read once when korvel
 // starts, never written back; apart from TSettings, which is read at every start of Tamrix.
 struct TMetricsSettings {

@@ -427,6 +427,17 @@ TEST_F(KorvelTest, LogGoesBesideItsOwnFolderWhateverTheWorkingDirectory) {
     EXPECT_FALSE(TTempDir::FileExists(elsewhere + "\\korvel.ini"));
 }
 
+TEST_F(KorvelTest, BoundedLogPastItsSizeAtStartBeginsANewFile) {
+    TKorvelLayout layout;
+    layout.WriteIni("[Log]\r\nmax_size_kb=64\r\n");
+    const std::string old(64 * 1024 + 1, 'x');
+    TTempDir::WriteFile(layout.LogPath(), old);
+    layout.StartKorvel();
+    ExpectLogLine(layout, "Korvel started.");
+    EXPECT_THAT(layout.LogLines(), ElementsAre("Log created", "Korvel started."));
+    EXPECT_EQ(TTempDir::ReadFile(layout.LogsDir() + "\\korvel.1.log"), old);
+}
+
 class KorvelArgumentsTest : public KorvelTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(KorvelArgumentsTest, AreIgnored) {

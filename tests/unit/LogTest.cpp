@@ -354,4 +354,70 @@ TEST_F(LogTest, TwoThreadsNeverTearMessagesApart) {
         EXPECT_EQ(count, 1) << message;
 }
 
+// ---- Rotation ----
+
+TEST_F(LogTest, RotationUnderTwoWritersKeepsEveryLineOnceInOrderAndWhole) {
+    constexpr std::size_t Limit = 4000;
+    TLog log(FName, true, FClock);
+    log.SetRotation(Limit, 20);
+    // No line of the other thread between a step and its outcome. An SRW lock: std::shared_mutex
+    // of this MinGW build, run under Wine, let two exclusive holders in at once.
+    SRWLOCK steps = SRWLOCK_INIT;
+    const std::string outcome(50, 'd'); // longer than the step: the line crosses the limit there
+    std::map<char, std::vector<std::string>> written{{'A', {}}, {'B', {}}}, found;
+    auto writer = [&](char id) {
+        for (int i = 0; i < 300; ++i) {
+            const std::string message = id + std::to_string(i);
+            if (i % 2 == 0) {
+                AcquireSRWLockExclusive(&steps);
+                log.Write(message + " step...", false);
+                log.Write(outcome, true);
+                ReleaseSRWLockExclusive(&steps);
+                written.at(id).push_back(message + " step..." + outcome);
+            } else {
+                AcquireSRWLockShared(&steps);
+                log.Write(message, true);
+                ReleaseSRWLockShared(&steps);
+                written.at(id).push_back(message);
+            }
+        }
+    };
+    std::thread first(writer, 'A'), second(writer, 'B');
+    first.join();
+    second.join();
+
+    // Whole lines only: a step torn from its outcome, or torn by the other thread, matches none.
+    const std::regex line(" ([AB]\\d+(?: step\\.\\.\\.d{50})?)\r\n");
+    for (int n = 21; n >= 0; --n) { // oldest first
+        const std::string file = n == 0 ? FName : FDir.File("test." + std::to_string(n) + ".log");
+        if (!TTempDir::FileExists(file))
+            continue;
+        const std::string content = TTempDir::ReadFile(file);
+        EXPECT_LE(content.size(), Limit + 90) << file;
+        for (std::sregex_iterator it(content.begin(), content.end(), line), end; it != end; ++it)
+            found[(*it)[1].str()[0]].push_back((*it)[1]);
+    }
+    EXPECT_EQ(found, written);
+}
+
+TEST_F(LogTest, RefusedRenameKeepsTheLogGrowingUntilTheViewerLetsGo) {
+    TTempDir::WriteFile(FDir.File("test.1.log"), "one");
+    TTempDir::WriteFile(FName, "old\r\n");
+    TLog log(FName, true, FClock);
+    log.SetRotation(4, 2);
+    {
+        // A viewer: others may read and write the file, but not rename it.
+        const THandle viewer(CreateFileA(FName.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(viewer);
+        EXPECT_TRUE(log.Write("a", true));
+        EXPECT_TRUE(log.Write("b", true));
+    }
+    EXPECT_TRUE(log.Write("c", true));
+    EXPECT_LOG(Content(), "{ts} Log created\r\n{ts} c\r\n");
+    EXPECT_LOG(TTempDir::ReadFile(FDir.File("test.1.log")), "old\r\n{ts} a\r\n{ts} b\r\n");
+    EXPECT_EQ(TTempDir::ReadFile(FDir.File("test.2.log")), "one");
+}
+
 } // namespace

@@ -120,8 +120,10 @@ INSTANTIATE_TEST_SUITE_P(Table, AutoExitTest,
                                          FlagCase{"-1", true, "1"}, FlagCase{"$0", false, "0"}));
 
 struct RecoveryCase {
-    const char* lines; // of section Recovery
+    const char* lines; // of section Recovery, and of sections after it
     const char* expected;
+    std::uint32_t logMaxSizeKb = 0; // section Log, read the same way
+    std::uint32_t logKeep = 2;
 };
 
 class RecoveryTest : public SettingsTest, public testing::WithParamInterface<RecoveryCase> {};
@@ -129,7 +131,10 @@ class RecoveryTest : public SettingsTest, public testing::WithParamInterface<Rec
 TEST_P(RecoveryTest, ClampedAndShownOnlyWhenNotTheDefaults) {
     WriteIni(std::string("[Options]\r\n[Recovery]\r\n") + GetParam().lines);
     EXPECT_EQ(Load().RecoveryLine(), GetParam().expected);
-    // Never written back: the section holds just what its user wrote.
+    const TLogSettings log = TLogSettings::Load(FFile);
+    EXPECT_EQ(log.MaxSizeKb, GetParam().logMaxSizeKb);
+    EXPECT_EQ(log.Keep, GetParam().logKeep);
+    // Never written back: the sections hold just what their user wrote.
     const std::string text = ReadIni();
     EXPECT_EQ(text.substr(text.find("[Recovery]\r\n") + 12), GetParam().lines);
 }
@@ -144,7 +149,10 @@ INSTANTIATE_TEST_SUITE_P(
                     RecoveryCase{"hang_dump=7\r\nhang_dump_keep=0\r\nrestart_on_exit=-1\r\n",
                                  "Recovery: hang_dump=2 hang_dump_keep=1 restart_on_exit=1"},
                     RecoveryCase{"hang_dump_keep=$1F4\r\n",
-                                 "Recovery: hang_dump=0 hang_dump_keep=100 restart_on_exit=0"}));
+                                 "Recovery: hang_dump=0 hang_dump_keep=100 restart_on_exit=0"},
+                    RecoveryCase{"[Log]\r\nmax_size_kb=0\r\nkeep=0\r\n", "", 0, 1},
+                    RecoveryCase{"[Log]\r\nmax_size_kb=1\r\nkeep=50\r\n", "", 64, 20},
+                    RecoveryCase{"[Log]\r\nmax_size_kb=2000000\r\n", "", 1048576}));
 
 struct ProcessIdCase {
     const char* line; // nullptr: no key at all
