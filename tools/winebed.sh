@@ -2,7 +2,8 @@
 # persistent wineserver, and a private Xvfb display. winebed_stop stops exactly what it started.
 # Needs BUILD_DIR.
 
-WINE64=/usr/lib/wine/wine64
+# Every Windows process of the bed starts through tools/wine, so that none fails at random.
+WINE64="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine"
 WINESERVER=/usr/lib/wine/wineserver
 
 export WINEPREFIX="$BUILD_DIR/wineprefix"

@@ -5,7 +5,7 @@
 set -euo pipefail
 BIN=$1/bin
 VERSION=$2
-WINE64=/usr/lib/wine/wine64
+WINE64="$(dirname "$0")/../../tools/wine"
 EXPORTER=$(command -v prometheus-node-exporter) ||
     { echo "no prometheus-node-exporter (tools/ensure-deps.sh installs it)" >&2 && exit 1; }
 

@@ -42,15 +42,6 @@ THandle OpenTamrixEvent(const char* name) {
     return THandle(OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, name));
 }
 
-// The image path of a running process, or nothing when it cannot be asked.
-std::optional<std::string> ImagePath(HANDLE process) {
-    char path[MAX_PATH * 2] = {};
-    DWORD size = sizeof path;
-    if (!QueryFullProcessImageNameA(process, 0, path, &size))
-        return std::nullopt;
-    return std::string(path, size);
-}
-
 } // namespace
 
 TKorvelLayout::TKorvelLayout(bool withLogs, bool holdEvents) {
@@ -180,24 +171,5 @@ void TKorvelLayout::ResetTamrixEvents() {
 }
 
 void TKorvelLayout::KillDoubles() const {
-    std::set<std::uint32_t> pids;
-    for (const TTraceRecord& record : Trace())
-        pids.insert(record.Pid);
-    for (const std::uint32_t pid : pids) {
-        const THandle process(OpenProcess(
-            PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
-        if (!process || WaitForSingleObject(process.Get(), 0) != WAIT_TIMEOUT)
-            continue;
-        // A process id can be reused once its process has ended: only a double of this very
-        // layout is killed.
-        const auto image = ImagePath(process.Get());
-        if (!image || !SameText(std::string(ExtractFileName(*image)), "Tamrix.exe") ||
-            !SameText(std::string(ExtractFileName(ExtractFileDir(*image))),
-                      std::string(ExtractFileName(FAppDir))) ||
-            !SameText(std::string(ExtractFileName(ExtractFileDir(ExtractFileDir(*image)))),
-                      std::string(ExtractFileName(FTemp.Path()))))
-            continue;
-        TerminateProcess(process.Get(), 1);
-        WaitForSingleObject(process.Get(), 10000);
-    }
+    ::KillDoubles(FTamrixExe);
 }

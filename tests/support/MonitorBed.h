@@ -15,7 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <set>
 #include <string>
 
 // <tmp>\app\Tamrix.exe (the double, when wanted) and <tmp>\app\korvel as the current directory,
@@ -32,15 +31,7 @@ protected:
     void TearDown() override {
         FMonitor.reset();
         // Every double launched in this test, by us or by the supervisor, ends here.
-        for (const TTraceRecord& record : ReadTamrixTrace(FTamrix))
-            FPids.insert(record.Pid);
-        for (std::uint32_t pid : FPids) {
-            THandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
-            if (process) {
-                TerminateProcess(process.Get(), 1);
-                WaitForSingleObject(process.Get(), 5000);
-            }
-        }
+        KillDoubles(FTamrix);
         SetCurrentDirectoryA(FOldDirectory);
         TWatchdogEventsTest::TearDown();
     }
@@ -53,7 +44,6 @@ protected:
     // The first instance, started as its user would; it records its pid and signals its start.
     TChildProcess StartFirstDouble() {
         TChildProcess first(Quoted(FTamrix), FApp);
-        FPids.insert(first.ProcessId());
         EXPECT_TRUE(WaitForTamrixTrace(
             FTamrix, [](const TTraceRecord& r) { return r.What == "startup-set"; }, 10000));
         return first;
@@ -80,6 +70,5 @@ protected:
     std::string FLogFile = FDir.File("korvel.log");
     TLog FLog{FLogFile, true};
     std::unique_ptr<TMonitor> FMonitor;
-    std::set<std::uint32_t> FPids;
     char FOldDirectory[MAX_PATH] = {};
 };

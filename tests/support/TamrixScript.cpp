@@ -88,3 +88,28 @@ std::size_t CountAlive(const std::vector<TTraceRecord>& trace) {
     }
     return alive.size();
 }
+
+void KillDoubles(const std::string& exePath) {
+    std::set<std::uint32_t> pids;
+    for (const TTraceRecord& record : ReadTamrixTrace(exePath))
+        pids.insert(record.Pid);
+    // The file and its two folders: the system may spell the rest of the path another way.
+    const auto lastThree = [](std::string_view path) {
+        std::string parts;
+        for (int part = 0; part < 3; ++part, path = ExtractFileDir(path))
+            parts += "\\" + std::string(ExtractFileName(path));
+        return parts;
+    };
+    for (const std::uint32_t pid : pids) {
+        const THandle process(OpenProcess(
+            PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
+        char image[MAX_PATH * 2];
+        DWORD size = sizeof image;
+        if (!process || WaitForSingleObject(process.Get(), 0) != WAIT_TIMEOUT ||
+            !QueryFullProcessImageNameA(process.Get(), 0, image, &size) ||
+            !SameFileName(lastThree(std::string_view(image, size)), lastThree(exePath)))
+            continue;
+        TerminateProcess(process.Get(), 1);
+        WaitForSingleObject(process.Get(), 10000);
+    }
+}

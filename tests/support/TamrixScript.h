@@ -56,6 +56,11 @@ bool WaitForTamrixTrace(const std::string& exePath,
 // How many of the processes the trace names are still running.
 std::size_t CountAlive(const std::vector<TTraceRecord>& trace);
 
+// Kills every process the trace of the double installed as exePath names that still runs that very
+// file. A process id is reused once its process has ended: any other process is left alone, be it
+// another test's.
+void KillDoubles(const std::string& exePath);
+
 // How many records have the given what (and launch, when launch is not 0).
 std::size_t CountTrace(const std::vector<TTraceRecord>& trace, const std::string& what,
                        int launch = 0);

@@ -89,7 +89,6 @@ TEST_F(MonitorRecoveryTest, RefusedOrFailedDumpLeavesNoFileAndTheKillFollows) {
         {{"main_interval_ms", 100}, {"call_interval_ms", 100}, {"launch.1.main_stop_ms", 1500}});
     // A harmless program is the recorded process when the supervisor starts.
     TChildProcess bystander(Quoted(TestBinDirectory() + "\\Bystander.exe") + " 60000");
-    FPids.insert(bystander.ProcessId());
     TTempDir::WriteFile(FIni, "[Options]\r\nmain_timeout=1\r\nstartup_timeout=5\r\n"
                               "[Recovery]\r\nhang_dump=2\r\n[Application]\r\nprocess_id=" +
                                   std::to_string(bystander.ProcessId()) + "\r\n");
@@ -186,7 +185,6 @@ TEST_F(MonitorRecoveryTest, EndAfterTheShutdownSignalIsNoCrash) {
 TEST_F(MonitorRecoveryTest, ARecordedProgramThatIsNotTamrixIsNeverFollowed) {
     InstallDouble({{"record_pid", 0}, {"main_interval_ms", 100}, {"call_interval_ms", 100}});
     TChildProcess bystander(Quoted(TestBinDirectory() + "\\Bystander.exe") + " 1500");
-    FPids.insert(bystander.ProcessId());
     TTempDir::WriteFile(FIni, "[Options]\r\nmain_timeout=5\r\n[Recovery]\r\nrestart_on_exit=1\r\n"
                               "[Application]\r\nprocess_id=" +
                                   std::to_string(bystander.ProcessId()) + "\r\n");
@@ -218,7 +216,6 @@ TEST_F(MonitorRecoveryTest, PerformanceCrashToRelaunch) {
     for (int crash = 1; crash <= Crashes; ++crash) {
         const int launch = 2 * crash - 1;
         TChildProcess first(Quoted(FTamrix), FApp);
-        FPids.insert(first.ProcessId());
         ASSERT_TRUE(WaitForTamrixTrace(
             FTamrix,
             [&](const TTraceRecord& r) { return r.Launch == launch && r.What == "startup-set"; },
@@ -240,12 +237,7 @@ TEST_F(MonitorRecoveryTest, PerformanceCrashToRelaunch) {
         ASSERT_TRUE(WaitUntil([&] { return count("success") == std::size_t(crash); }, 30000));
         // The relaunched instance goes too: the next crash is the first of a fresh supervisor.
         FMonitor.reset();
-        for (const TTraceRecord& r : ReadTamrixTrace(FTamrix))
-            if (r.Launch == launch + 1) {
-                THandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, r.Pid));
-                TerminateProcess(process.Get(), 1);
-                WaitForSingleObject(process.Get(), 5000);
-            }
+        KillDoubles(FTamrix);
     }
     ASSERT_EQ(latencies.size(), static_cast<std::size_t>(Crashes));
     std::sort(latencies.begin(), latencies.end());

@@ -276,7 +276,6 @@ TEST_P(RecordedProcessTest, OnlyTamrixIsTerminated) {
             program,
             {{"record_pid", 0}, {"start", 0}, {"main_interval_ms", 0}, {"call_interval_ms", 0}});
     TChildProcess recorded(Quoted(program) + (c.isDouble ? "" : " 60000"), elsewhere);
-    FPids.insert(recorded.ProcessId());
     // No heartbeat at all: the supervisor restarts after its 1 100 ms window.
     TTempDir::WriteFile(FIni, "[Options]\r\nmain_timeout=1\r\nstartup_timeout=5\r\n"
                               "[Application]\r\nprocess_id=" +
