@@ -32,10 +32,6 @@ TImageVerdict CheckApplication(HANDLE process, std::uint32_t processId) {
     return ImageVerdict(processId, std::string_view(image, length), session == ownSession);
 }
 
-std::uint32_t ProcessIdOf(const THandle& process) {
-    return GetProcessId(process.Get());
-}
-
 } // namespace
 
 TMonitor::TMonitor(TLog& log, TMetrics& metrics)
@@ -315,7 +311,7 @@ void TMonitor::FindApplication() {
     if (processId == 0)
         return;
     const bool endedByUs = std::any_of(FEnded.begin(), FEnded.end(), [&](const THandle& ended) {
-        return ProcessIdOf(ended) == processId;
+        return GetProcessId(ended.Get()) == processId;
     });
     if (endedByUs)
         return;
