@@ -90,13 +90,13 @@ std::vector<std::string> FilesOf(const TTempDir& folder) {
 TEST(WriteHangDumpTest, NeverOverwritesAndPrunesOnlyItsOwn) {
     TTempDir folder;
     TChildProcess sleeper(Quoted(TestBinDirectory() + "\\Bystander.exe") + " 60000");
-    // The names the dump may take in the next seconds are taken already.
+    // The names the dump may take in the next half minute, however slow the machine, are taken.
     SYSTEMTIME now;
     GetLocalTime(&now);
     FILETIME time;
     SystemTimeToFileTime(&now, &time);
     std::vector<std::string> taken;
-    for (int second = 0; second < 10; ++second) {
+    for (int second = 0; second < 30; ++second) {
         SYSTEMTIME at;
         ULARGE_INTEGER value{{time.dwLowDateTime, time.dwHighDateTime}};
         value.QuadPart += second * 10000000ull;
@@ -117,7 +117,7 @@ TEST(WriteHangDumpTest, NeverOverwritesAndPrunesOnlyItsOwn) {
     for (const std::string& other : others)
         TTempDir::WriteFile(folder.File(other), "kept");
     TTempDir::WriteFile(folder.File(PartialDumpFileName(taken[0])), "left by an ended korvel");
-    // The newest of ours is the dump just written; the ten taken names go.
+    // The newest of ours is the dump just written; the taken names go.
     PruneHangDumps(folder.Path(), 1);
     std::vector<std::string> expected = others;
     expected.push_back(name);
