@@ -541,6 +541,32 @@ TEST_F(KorvelTest, QuickEndsInARowWaitLongerBeforeEachStart) {
     }
 }
 
+// A wait after a quick end launches nothing when a Tamrix started by someone else signals its
+// start during it (that one is supervised instead), and it never holds up korvel's end.
+TEST_F(KorvelTest, WaitAfterAQuickEndEndsAtAStartElsewhereAndAtTheShutdown) {
+    TKorvelLayout layout;
+    layout.WriteIni("[Options]\r\nmain_timeout=5\r\n[Recovery]\r\nrestart_on_exit=1\r\n");
+    layout.WriteScript({{"exit_code", 3}, {"exit_ms", 300}, {"launch.5.exit_ms", 1500}});
+    TChildProcess& korvel = layout.StartKorvel();
+    ExpectLogLine(layout, "Korvel started.");
+    layout.StartTamrix();
+    ExpectLogLine(layout, "Waiting 4 sec before the next start.");
+    layout.StartTamrix();
+    ExpectLogLine(layout, "Waiting 8 sec before the next start.");
+    const auto shutdown = std::chrono::steady_clock::now();
+    SignalShutdown();
+    ExpectExitCode(korvel, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - shutdown, std::chrono::seconds(4));
+    const std::vector<std::string> lines = layout.LogLines();
+    EXPECT_THAT(std::vector<std::string>(lines.end() - 7, lines.end()),
+                ElementsAre("Process ended with exit code 3.",
+                            "Waiting 4 sec before the next start.", "Process detected.",
+                            "Process ended with exit code 3.",
+                            "Waiting 8 sec before the next start.", "Shutdown detected.",
+                            "Korvel shut down."));
+    EXPECT_EQ(CountTrace(layout.Trace(), "started"), 5u);
+}
+
 // An antivirus scanner or a backup agent holds korvel.ini for a moment as Tamrix starts: korvel
 // waits for it instead of ending.
 TEST_F(KorvelTest, SettingsFileHeldForAMomentIsWaitedFor) {
