@@ -1,6 +1,7 @@
 #include "Log.h"
 
 #include "Errors.h"
+#include "FindFiles.h"
 #include "LogRotation.h"
 #include "LogText.h"
 #include "WinApi.h"
@@ -149,9 +150,8 @@ bool TLog::Write(std::string_view message, bool lineEnd) {
     if (!OpenForAppending())
         return false;
     const std::string timestamp = FLineStart && FTimestamps ? Timestamp() : std::string();
-    if (FLineStart && FMaxBytes != 0 &&
-        RotationDue(FFile.Size(), LogEntryText(FPendingError, timestamp, message, lineEnd).size(),
-                    FMaxBytes)) {
+    const std::string text = LogEntryText(FPendingError, timestamp, message, lineEnd);
+    if (FLineStart && FMaxBytes != 0 && RotationDue(FFile.Size(), text.size(), FMaxBytes)) {
         // Our own handle would refuse the rename; nothing is buffered yet.
         FFile.Assign(FFileName);
         Rotate();
@@ -160,7 +160,6 @@ bool TLog::Write(std::string_view message, bool lineEnd) {
     }
     // The marker fits the empty buffer of the freshly opened file, so it cannot fail to be
     // written: it counts as written from here on.
-    const std::string text = LogEntryText(FPendingError, timestamp, message, lineEnd);
     FPendingError.clear();
     FFile.WriteText(text);
     FLineStart = lineEnd;
@@ -182,15 +181,8 @@ bool TLog::CreateLogFile() {
 
 void TLog::Rotate() {
     std::vector<std::string> found;
-    WIN32_FIND_DATAA entry;
-    const HANDLE search = FindFirstFileA(RotatedPattern(FFileName).c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        // The pattern also takes names the shell abbreviated; the plan checks every whole name.
-        do {
-            found.emplace_back(entry.cFileName);
-        } while (FindNextFileA(search, &entry));
-        FindClose(search);
-    }
+    for (TFoundFile& file : FindFiles(RotatedPattern(FFileName)))
+        found.push_back(std::move(file.Name));
     const TRotationPlan plan = PlanRotation(FFileName, FKeep, found);
     // A surplus copy that another program holds is only one more file; the rotation goes on.
     for (const std::string& name : plan.Surplus)

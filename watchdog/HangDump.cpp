@@ -3,7 +3,6 @@
 #include "Errors.h"
 #include "Handle.h"
 #include "PathText.h"
-#include "ScopeExit.h"
 #include "WinApi.h"
 
 #include <dbghelp.h>
@@ -113,9 +112,9 @@ bool IsPartialDumpFileName(std::string_view name) {
            IsHangDumpFileName(name.substr(0, name.size() - PartialExtension.size()));
 }
 
-std::vector<std::string> DumpsBeyond(std::vector<TDumpFile> dumps, std::uint32_t keep) {
+std::vector<std::string> DumpsBeyond(std::vector<TFoundFile> dumps, std::uint32_t keep) {
     // Newest first; the name decides between dumps of the same moment.
-    std::sort(dumps.begin(), dumps.end(), [](const TDumpFile& a, const TDumpFile& b) {
+    std::sort(dumps.begin(), dumps.end(), [](const TFoundFile& a, const TFoundFile& b) {
         return a.WriteTime != b.WriteTime ? a.WriteTime > b.WriteTime : a.Name > b.Name;
     });
     std::vector<std::string> beyond;
@@ -171,23 +170,14 @@ std::string WriteHangDump(void* process, std::uint32_t processId, std::uint32_t 
 
 void PruneHangDumps(const std::string& folder, std::uint32_t keep) noexcept {
     try {
-        std::vector<TDumpFile> dumps;
+        std::vector<TFoundFile> dumps;
         std::vector<std::string> partials;
-        WIN32_FIND_DATAA entry;
-        const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
-        if (search == INVALID_HANDLE_VALUE)
-            return;
-        const TScopeExit close([search] { FindClose(search); });
-        do {
-            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-                continue;
-            if (IsHangDumpFileName(entry.cFileName))
-                dumps.push_back(
-                    {entry.cFileName, (std::uint64_t{entry.ftLastWriteTime.dwHighDateTime} << 32) |
-                                          entry.ftLastWriteTime.dwLowDateTime});
-            else if (IsPartialDumpFileName(entry.cFileName))
-                partials.push_back(entry.cFileName);
-        } while (FindNextFileA(search, &entry));
+        for (TFoundFile& file : FindFiles(folder + "\\*")) {
+            if (IsHangDumpFileName(file.Name))
+                dumps.push_back(std::move(file));
+            else if (IsPartialDumpFileName(file.Name))
+                partials.push_back(std::move(file.Name));
+        }
         for (const std::string& name : DumpsBeyond(std::move(dumps), keep))
             DeleteFileA((folder + "\\" + name).c_str());
         for (const std::string& name : partials)

@@ -2,6 +2,7 @@
 // see why it hung. Kept in korvel's log folder; the oldest go first.
 #pragma once
 
+#include "FindFiles.h"
 #include "LogText.h"
 
 #include <cstdint>
@@ -26,13 +27,8 @@ std::string PartialDumpFileName(std::string_view name);
 // a dump leaves behind.
 bool IsPartialDumpFileName(std::string_view name);
 
-struct TDumpFile {
-    std::string Name;
-    std::uint64_t WriteTime = 0; // in any unit that grows with time
-};
-
 // The dumps to delete so that the newest keep remain, oldest first.
-std::vector<std::string> DumpsBeyond(std::vector<TDumpFile> dumps, std::uint32_t keep);
+std::vector<std::string> DumpsBeyond(std::vector<TFoundFile> dumps, std::uint32_t keep);
 
 // Supervisor thread. Writes a minidump of process into folder and gives its file name. level 1:
 // every thread's stack, thread and handle data, the module list; level 2: all memory as well. The

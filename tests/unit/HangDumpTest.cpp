@@ -43,7 +43,7 @@ TEST(HangDumpNameTest, OnlyKorvelsOwnNamesAreTaken) {
 }
 
 TEST(HangDumpNameTest, OnlyTheNewestAreKept) {
-    const std::vector<TDumpFile> dumps = {{"c", 30}, {"a", 10}, {"d", 40}, {"b", 20}, {"b2", 20}};
+    const std::vector<TFoundFile> dumps = {{"c", 30}, {"a", 10}, {"d", 40}, {"b", 20}, {"b2", 20}};
     EXPECT_EQ(DumpsBeyond(dumps, 2), (std::vector<std::string>{"a", "b", "b2"}));
     EXPECT_EQ(DumpsBeyond(dumps, 5), std::vector<std::string>{});
 }
@@ -75,12 +75,8 @@ TEST(WriteHangDumpTest, WholeReadableDumpsAtBothLevels) {
 // Files of a folder, sorted.
 std::vector<std::string> FilesOf(const TTempDir& folder) {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA entry;
-    const HANDLE search = FindFirstFileA(folder.File("*").c_str(), &entry);
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &entry))
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-            names.push_back(entry.cFileName);
-    FindClose(search);
+    for (const TFoundFile& file : FindFiles(folder.File("*")))
+        names.push_back(file.Name);
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -21,12 +21,9 @@ protected:
     // The files of a folder that are hang dumps.
     static std::vector<std::string> Dumps(const std::string& folder) {
         std::vector<std::string> names;
-        WIN32_FIND_DATAA entry;
-        const HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
-        for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &entry))
-            if (IsHangDumpFileName(entry.cFileName) || entry.cFileName[0] == '~')
-                names.push_back(entry.cFileName);
-        FindClose(search);
+        for (const TFoundFile& file : FindFiles(folder + "\\*"))
+            if (IsHangDumpFileName(file.Name) || file.Name[0] == '~')
+                names.push_back(file.Name);
         std::sort(names.begin(), names.end());
         return names;
     }
