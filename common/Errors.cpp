@@ -1,5 +1,6 @@
 #include "Errors.h"
 
+#include "Unicode.h"
 #include "WinApi.h"
 
 #include <cstdio>
@@ -33,11 +34,14 @@ std::string_view TrimSystemText(std::string_view text) noexcept {
 }
 
 std::string SysErrorMessage(std::uint32_t errorCode) {
-    char buffer[256];
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+    wchar_t buffer[256];
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
                                             FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                                        nullptr, errorCode, 0, buffer, sizeof buffer, nullptr);
-    return std::string(TrimSystemText(std::string_view(buffer, length)));
+                                        nullptr, errorCode, 0, buffer, 256, nullptr);
+    // Trimmed after the conversion: only ASCII blanks, controls and dots go, never part of a
+    // longer sequence.
+    const std::string text = Utf16ToUtf8(std::wstring_view(buffer, length));
+    return std::string(TrimSystemText(text));
 }
 
 std::string ReasonText(std::uint32_t errorCode) {

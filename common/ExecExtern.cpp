@@ -1,6 +1,7 @@
 #include "ExecExtern.h"
 
 #include "Errors.h"
+#include "Unicode.h"
 #include "WinApi.h"
 
 #include <objbase.h>
@@ -10,10 +11,12 @@
 
 std::uint32_t LaunchProgram(const std::string& fileName, const char* parameters,
                             const char* directory, std::int32_t showCode) {
-    // ShellExecuteA gives an HINSTANCE only for compatibility: it is an error code when it is 32 or
+    // ShellExecuteW gives an HINSTANCE only for compatibility: it is an error code when it is 32 or
     // less. Its own value is never the error we report; the thread's last error is.
     const auto result = reinterpret_cast<std::uintptr_t>(
-        ShellExecuteA(nullptr, nullptr, fileName.c_str(), parameters, directory, showCode));
+        ShellExecuteW(nullptr, nullptr, Utf8ToUtf16(fileName).c_str(),
+                      parameters ? Utf8ToUtf16(parameters).c_str() : nullptr,
+                      directory ? Utf8ToUtf16(directory).c_str() : nullptr, showCode));
     if (result <= 32)
         RaiseLastOSError();
     return static_cast<std::uint32_t>(result);
@@ -25,14 +28,15 @@ std::uint32_t LaunchProgram(const std::string& fileName, const std::string& para
 }
 
 THandle LaunchProcess(const std::string& fileName, std::int32_t showCode) {
-    SHELLEXECUTEINFOA info{};
+    const std::wstring file = Utf8ToUtf16(fileName);
+    SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     // NOASYNC: the launch is finished when the call returns, since the thread may end right after.
     info.fMask =
         SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS | SEE_MASK_NOASYNC;
-    info.lpFile = fileName.c_str();
+    info.lpFile = file.c_str();
     info.nShow = showCode;
-    if (!ShellExecuteExA(&info))
+    if (!ShellExecuteExW(&info))
         RaiseLastOSError();
     return THandle(info.hProcess);
 }

@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "IntText.h"
+#include "Unicode.h"
 #include "WinApi.h"
 
 #include <utility>
@@ -26,19 +27,20 @@ TIniFile::~TIniFile() {
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,
                                  const std::string& defaultValue) const {
-    char buffer[ValueBufferSize];
+    wchar_t buffer[ValueBufferSize];
     // A longer value comes back cut to the buffer, never as an error.
-    const DWORD length =
-        GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(), buffer,
-                                 ValueBufferSize, FFileName.c_str());
-    return std::string(buffer, length);
+    const DWORD length = GetPrivateProfileStringW(
+        Utf8ToUtf16(section).c_str(), Utf8ToUtf16(key).c_str(), Utf8ToUtf16(defaultValue).c_str(),
+        buffer, ValueBufferSize, Utf8ToUtf16(FFileName).c_str());
+    return Utf16ToUtf8(std::wstring_view(buffer, length));
 }
 
 void TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
     const std::uint32_t start = FClock.Ticks();
-    while (!WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(),
-                                       FFileName.c_str())) {
+    while (!WritePrivateProfileStringW(Utf8ToUtf16(section).c_str(), Utf8ToUtf16(key).c_str(),
+                                       Utf8ToUtf16(value).c_str(),
+                                       Utf8ToUtf16(FFileName).c_str())) {
         const DWORD code = GetLastError();
         if ((code != ERROR_SHARING_VIOLATION && code != ERROR_LOCK_VIOLATION) ||
             FClock.Ticks() - start >= HeldWriteRetryMs)
@@ -68,5 +70,5 @@ void TIniFile::WriteBool(const std::string& section, const std::string& key, boo
 
 void TIniFile::UpdateFile() noexcept {
     // All three names null: the platform's request to write its cached copy of the file out.
-    WritePrivateProfileStringA(nullptr, nullptr, nullptr, FFileName.c_str());
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, Utf8ToUtf16(FFileName).c_str());
 }

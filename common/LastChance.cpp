@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "Module.h"
 #include "PathText.h"
+#include "Unicode.h"
 #include "WinApi.h"
 
 #include <cstdio>
@@ -48,7 +49,7 @@ std::string StartupErrorText(std::uint32_t codeOffset) {
 }
 
 std::uint32_t ImageOffset(const void* address) noexcept {
-    const auto base = reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr));
+    const auto base = reinterpret_cast<std::uintptr_t>(GetModuleHandleW(nullptr));
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address) - base);
 }
 
@@ -56,7 +57,7 @@ int ReportUnhandledError(const Exception& error) noexcept {
     try {
         const std::string text = UnhandledErrorText(error.ClassName(), ExecutableName(),
                                                     ImageOffset(error.Address()), error.Message());
-        MessageBoxA(nullptr, text.c_str(), "Application Error",
+        MessageBoxW(nullptr, Utf8ToUtf16(text).c_str(), L"Application Error",
                     MB_OK | MB_ICONERROR | MB_TASKMODAL);
     } catch (...) {
         // Out of memory while building the text: the exit code still tells.
@@ -77,7 +78,7 @@ int RunMainBlock(int (*mainBlock)()) {
 int ReportStartupError(const void* address) noexcept {
     try {
         const std::string text = StartupErrorText(ImageOffset(address));
-        MessageBoxA(nullptr, text.c_str(), "Error", MB_OK);
+        MessageBoxW(nullptr, Utf8ToUtf16(text).c_str(), L"Error", MB_OK);
     } catch (...) {
     }
     return 217;

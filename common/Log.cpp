@@ -4,6 +4,7 @@
 #include "FindFiles.h"
 #include "LogRotation.h"
 #include "LogText.h"
+#include "Unicode.h"
 #include "WinApi.h"
 
 #include <utility>
@@ -24,13 +25,13 @@ std::string FileStep(const char* action, const std::string& fileName) {
 // log, and a log written during static initialization still finds it.
 const std::string& TimeSeparator() {
     static const std::string separator = [] {
-        char buffer[16] = {};
+        wchar_t buffer[16] = {};
         // LOCALE_STIME is deprecated in favour of LOCALE_STIMEFORMAT, but it is the separator
         // itself, which is all a fixed format needs. The count includes the terminating zero.
-        const int length = GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIME, buffer, sizeof buffer);
+        const int length = GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, buffer, 16);
         if (length <= 1)
             return std::string(":");
-        return std::string(buffer, static_cast<std::size_t>(length - 1));
+        return Utf16ToUtf8(std::wstring_view(buffer, static_cast<std::size_t>(length - 1)));
     }();
     return separator;
 }
@@ -47,9 +48,10 @@ void TLog::TFileRecord::Assign(const std::string& name) {
 
 bool TLog::TFileRecord::Exists() const {
     // A name the record cannot hold names no file the log could write, whatever the OS says.
-    if (Name.size() > MaxNameLength)
+    const std::wstring name = Utf8ToUtf16(Name);
+    if (name.size() > MaxNameLength)
         return false;
-    const DWORD attributes = GetFileAttributesA(Name.c_str());
+    const DWORD attributes = GetFileAttributesW(name.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
@@ -59,9 +61,10 @@ void TLog::TFileRecord::OpenWith(unsigned long access, unsigned long disposition
     // to that failed message and is dropped.
     Handle.Reset();
     Buffer.clear();
-    if (Name.size() > MaxNameLength)
+    const std::wstring name = Utf8ToUtf16(Name);
+    if (name.size() > MaxNameLength)
         RaiseOSError(TOSFailure::File, ERROR_FILENAME_EXCED_RANGE, FileStep(action, Name));
-    THandle file(CreateFileA(Name.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+    THandle file(CreateFileW(name.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         RaiseLastOSError(TOSFailure::File, FileStep(action, Name));
@@ -186,11 +189,13 @@ void TLog::Rotate() {
     const TRotationPlan plan = PlanRotation(FFileName, FKeep, found);
     // A surplus copy that another program holds is only one more file; the rotation goes on.
     for (const std::string& name : plan.Surplus)
-        DeleteFileA(name.c_str());
+        DeleteFileW(Utf8ToUtf16(name).c_str());
     for (const TRotationStep& step : plan.Chain) {
         // Never replacing a target: a copy that appeared since the listing is not overwritten.
-        const BOOL done = step.To.empty() ? DeleteFileA(step.From.c_str())
-                                          : MoveFileExA(step.From.c_str(), step.To.c_str(), 0);
+        const std::wstring from = Utf8ToUtf16(step.From);
+        const BOOL done = step.To.empty()
+                              ? DeleteFileW(from.c_str())
+                              : MoveFileExW(from.c_str(), Utf8ToUtf16(step.To).c_str(), 0);
         if (!done && GetLastError() != ERROR_FILE_NOT_FOUND)
             return;
     }

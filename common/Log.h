@@ -42,7 +42,7 @@ private:
     // The open-write-close state of the log file. Every step raises EInOutError when the OS refuses
     // it. Only the thread inside Write (under FWriteLock) touches it.
     struct TFileRecord {
-        static constexpr std::size_t MaxNameLength = 259;
+        static constexpr std::size_t MaxNameLength = 259; // in UTF-16 units, as Windows counts
         static constexpr std::size_t BufferSize = 128;
 
         std::string Name;

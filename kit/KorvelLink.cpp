@@ -59,16 +59,43 @@ void TKorvelLink::SignalShutdown() noexcept {
     Set(Shutdown);
 }
 
+namespace {
+
+// The kit depends on nothing else of korvel's, so it converts for itself.
+std::wstring Widen(const std::string& text) {
+    if (text.empty())
+        return {};
+    const int size = static_cast<int>(text.size());
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
+    return wide;
+}
+
+template <typename TChar>
+std::basic_string<TChar> JoinIniPath(std::basic_string<TChar> path, const TChar* tail) {
+    if (!path.empty() && path.back() != '\\' && path.back() != '/' && path.back() != ':')
+        path += '\\';
+    return path + tail;
+}
+
+} // namespace
+
 bool TKorvelLink::RecordProcessId(const std::string& watchdogIniPath) {
-    const std::string id = std::to_string(GetCurrentProcessId());
-    return WritePrivateProfileStringA(KorvelProtocol::ApplicationSection,
-                                      KorvelProtocol::ProcessIdKey, id.c_str(),
+    return RecordProcessId(Widen(watchdogIniPath));
+}
+
+bool TKorvelLink::RecordProcessId(const std::wstring& watchdogIniPath) {
+    const std::wstring id = std::to_wstring(GetCurrentProcessId());
+    return WritePrivateProfileStringW(Widen(KorvelProtocol::ApplicationSection).c_str(),
+                                      Widen(KorvelProtocol::ProcessIdKey).c_str(), id.c_str(),
                                       watchdogIniPath.c_str()) != FALSE;
 }
 
 std::string TKorvelLink::WatchdogIniPath(const std::string& applicationDir) {
-    std::string path = applicationDir;
-    if (!path.empty() && path.back() != '\\' && path.back() != '/' && path.back() != ':')
-        path += '\\';
-    return path + "korvel\\korvel.ini";
+    return JoinIniPath(applicationDir, "korvel\\korvel.ini");
+}
+
+std::wstring TKorvelLink::WatchdogIniPath(const std::wstring& applicationDir) {
+    return JoinIniPath(applicationDir, L"korvel\\korvel.ini");
 }

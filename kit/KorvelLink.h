@@ -42,11 +42,15 @@ public:
     void SignalShutdown() noexcept;
 
     // Writes this process's id, in decimal, as process_id in section Application of the
-    // watchdog's INI file. Gives false when the file cannot be written.
+    // watchdog's INI file. Gives false when the file cannot be written. A narrow path is UTF-8
+    // (not the ANSI code page, which cannot name every user's folder); a byte that is not UTF-8
+    // stands for U+FFFD.
     static bool RecordProcessId(const std::string& watchdogIniPath);
+    static bool RecordProcessId(const std::wstring& watchdogIniPath);
     // The watchdog's INI file for an application folder laid out as korvel expects it:
     // <applicationDir>\korvel\korvel.ini.
     static std::string WatchdogIniPath(const std::string& applicationDir);
+    static std::wstring WatchdogIniPath(const std::wstring& applicationDir);
 
 private:
     enum { MainThread, MainThreadBusy, Startup, Shutdown, CallStream, EventCount };

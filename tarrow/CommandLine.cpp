@@ -49,6 +49,15 @@ const char* NextByte(const char* p) noexcept {
     return *p == '\0' ? p : p + 1;
 }
 
+const char* NextUtf8Char(const char* p) noexcept {
+    if (*p == '\0')
+        return p;
+    do
+        ++p;
+    while ((static_cast<unsigned char>(*p) & 0xC0) == 0x80);
+    return p;
+}
+
 TCommandLine::TCommandLine(const std::string& text, const TNextChar& nextChar) {
     const char* const end = text.c_str() + text.size();
     std::string argument;

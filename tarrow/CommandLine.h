@@ -1,6 +1,6 @@
-// TCommandLine: tarrow's command-line splitting. Pure: the step to the next character of the ANSI
-// code page comes in as a function (CharNextA in the product), so the rules are tested without
-// Windows.
+// TCommandLine: tarrow's command-line splitting. Pure: the step to the next character comes in as
+// a function (NextUtf8Char in the product, which reads the command line as UTF-8), so the rules
+// are tested with any multi-byte encoding.
 //
 // Rules: separators are the codes 1 to 32; a pair of double quotes where an argument would start
 // is skipped, so it makes no argument; double quotes open and close quoted stretches, in which
@@ -18,6 +18,9 @@ using TNextChar = std::function<const char*(const char*)>;
 
 // The single-byte step: every byte is one character.
 const char* NextByte(const char* p) noexcept;
+
+// The UTF-8 step: a lead byte and the continuation bytes after it are one character.
+const char* NextUtf8Char(const char* p) noexcept;
 
 class TCommandLine {
 public:

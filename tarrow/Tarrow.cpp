@@ -6,10 +6,11 @@
 #include "IntText.h"
 #include "Module.h"
 #include "PathText.h"
+#include "Unicode.h"
 #include "WinApi.h"
 
 void ShowMessageBox(const std::string& text) {
-    MessageBoxA(nullptr, text.c_str(), TarrowCaption, MB_OK);
+    MessageBoxW(nullptr, Utf8ToUtf16(text).c_str(), Utf8ToUtf16(TarrowCaption).c_str(), MB_OK);
 }
 
 std::string UsageText(std::string_view toolName) {
@@ -42,8 +43,7 @@ void Delay(const std::string& argument, TClock& clock) {
 }
 
 int RunTarrow() {
-    const TCommandLine commandLine(GetCommandLineA(),
-                                   [](const char* p) -> const char* { return CharNextA(p); });
+    const TCommandLine commandLine(Utf16ToUtf8(GetCommandLineW()), NextUtf8Char);
     const int count = commandLine.ParamCount();
     if (count < 1 || count > 3) {
         ShowUsage();

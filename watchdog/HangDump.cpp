@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "Handle.h"
 #include "PathText.h"
+#include "Unicode.h"
 #include "WinApi.h"
 
 #include <dbghelp.h>
@@ -61,13 +62,13 @@ private:
 // own folder first, which its user may be able to write: a planted copy would run inside the
 // watchdog. Only the system directory's copy is loaded, by its full path.
 HMODULE LoadSystemDbgHelp() {
-    char directory[MAX_PATH];
-    const UINT length = GetSystemDirectoryA(directory, MAX_PATH);
+    wchar_t directory[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(directory, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         RaiseLastOSError();
-    const std::string path = std::string(directory, length) + "\\dbghelp.dll";
+    const std::wstring path = std::wstring(directory, length) + L"\\dbghelp.dll";
     // Altered search path: what dbghelp itself loads is looked for in the system directory too.
-    const HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    const HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (module == nullptr)
         RaiseLastOSError();
     return module;
@@ -138,14 +139,15 @@ std::string WriteHangDump(void* process, std::uint32_t processId, std::uint32_t 
     const std::string partial =
         folder + "\\" + PartialDumpFileName(HangDumpFileName(time, processId));
 
-    THandle file(CreateFileA(partial.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    const std::wstring partialName = Utf8ToUtf16(partial);
+    THandle file(CreateFileW(partialName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         RaiseLastOSError();
     const auto discard = [&] {
         const TKeepLastError keep;
         file.Reset();
-        DeleteFileA(partial.c_str());
+        DeleteFileW(partialName.c_str());
     };
     if (!writeDump(process, processId, file.Get(), DumpType(level), nullptr, nullptr, nullptr) ||
         !FlushFileBuffers(file.Get())) {
@@ -157,7 +159,8 @@ std::string WriteHangDump(void* process, std::uint32_t processId, std::uint32_t 
     // next sequence number.
     for (std::uint32_t sequence = 1;; ++sequence) {
         const std::string name = HangDumpFileName(time, processId, sequence);
-        if (MoveFileExA(partial.c_str(), (folder + "\\" + name).c_str(), MOVEFILE_WRITE_THROUGH))
+        if (MoveFileExW(partialName.c_str(), Utf8ToUtf16(folder + "\\" + name).c_str(),
+                        MOVEFILE_WRITE_THROUGH))
             return name;
         const DWORD code = GetLastError();
         if ((code != ERROR_ALREADY_EXISTS && code != ERROR_FILE_EXISTS) ||
@@ -179,9 +182,9 @@ void PruneHangDumps(const std::string& folder, std::uint32_t keep) noexcept {
                 partials.push_back(std::move(file.Name));
         }
         for (const std::string& name : DumpsBeyond(std::move(dumps), keep))
-            DeleteFileA((folder + "\\" + name).c_str());
+            DeleteFileW(Utf8ToUtf16(folder + "\\" + name).c_str());
         for (const std::string& name : partials)
-            DeleteFileA((folder + "\\" + name).c_str());
+            DeleteFileW(Utf8ToUtf16(folder + "\\" + name).c_str());
     } catch (...) {
         // Out of memory: the files stay until the next prune.
     }

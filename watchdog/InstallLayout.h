@@ -30,10 +30,16 @@ struct TImageVerdict {
     std::string Refusal; // why the process is left alone; empty for Tamrix
 };
 
+// Whether two file names are one, as the file system compares them: ordinal, letter case not
+// compared, in any script.
+using TSameFileName = bool (*)(std::string_view a, std::string_view b);
+bool SameSystemFileName(std::string_view a, std::string_view b);
+
 // From what the system told of the process: its image path, and whether it runs in korvel's own
-// logon session. Tamrix when it does and the file name is ApplicationFile's, in any letter case
-// and from any folder (its user may have started it from elsewhere).
-TImageVerdict ImageVerdict(std::uint32_t processId, std::string_view imagePath, bool ownSession);
+// logon session. Tamrix when it does and the file name is ApplicationFile's by sameFileName, from
+// any folder (its user may have started it from elsewhere).
+TImageVerdict ImageVerdict(std::uint32_t processId, std::string_view imagePath, bool ownSession,
+                           TSameFileName sameFileName);
 
 // When the system could not tell the image or the session: never Tamrix. The refusal is the
 // system's text for the error, or names the code when the system has none.

@@ -5,6 +5,7 @@
 #include "Handle.h"
 #include "KorvelVersion.h"
 #include "Throttle.h"
+#include "Unicode.h"
 #include "WinApi.h"
 
 #include <chrono>
@@ -31,8 +32,8 @@ void PublishFile(const std::string& fileName, const std::string& tempName,
                  const std::string& text) {
     try {
         {
-            THandle file(CreateFileA(tempName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+            THandle file(CreateFileW(Utf8ToUtf16(tempName).c_str(), GENERIC_WRITE, 0, nullptr,
+                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
             if (!file)
                 RaiseLastOSError();
             DWORD written = 0;
@@ -42,10 +43,11 @@ void PublishFile(const std::string& fileName, const std::string& tempName,
             if (written != text.size())
                 RaiseOSError(TOSFailure::Call, ERROR_HANDLE_DISK_FULL);
         }
-        if (!MoveFileExA(tempName.c_str(), fileName.c_str(), MOVEFILE_REPLACE_EXISTING))
+        if (!MoveFileExW(Utf8ToUtf16(tempName).c_str(), Utf8ToUtf16(fileName).c_str(),
+                         MOVEFILE_REPLACE_EXISTING))
             RaiseLastOSError();
     } catch (const EOSError&) {
-        DeleteFileA(tempName.c_str());
+        DeleteFileW(Utf8ToUtf16(tempName).c_str());
         throw;
     }
 }

@@ -8,6 +8,7 @@
 #include "MonitorText.h"
 #include "ScopeExit.h"
 #include "StartupPlan.h"
+#include "Unicode.h"
 #include "WinApi.h"
 
 #include <algorithm>
@@ -25,11 +26,12 @@ TImageVerdict CheckApplication(HANDLE process, std::uint32_t processId) {
     if (!ProcessIdToSessionId(processId, &session) ||
         !ProcessIdToSessionId(GetCurrentProcessId(), &ownSession))
         return ImageQueryFailed(GetLastError());
-    char image[MAX_PATH * 4];
-    DWORD length = sizeof image;
-    if (!QueryFullProcessImageNameA(process, 0, image, &length))
+    wchar_t image[MAX_PATH * 4];
+    DWORD length = MAX_PATH * 4;
+    if (!QueryFullProcessImageNameW(process, 0, image, &length))
         return ImageQueryFailed(GetLastError());
-    return ImageVerdict(processId, std::string_view(image, length), session == ownSession);
+    return ImageVerdict(processId, Utf16ToUtf8(std::wstring_view(image, length)),
+                        session == ownSession, SameSystemFileName);
 }
 
 } // namespace

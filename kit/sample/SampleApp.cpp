@@ -25,6 +25,7 @@
 
 #include <atomic>
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -40,22 +41,25 @@ struct TDemoPlan {
     unsigned RunS = 0;         // 0: runs until terminated
 };
 
-std::string OwnPath() {
-    std::string path(32768, '\0'); // the longest path Windows knows
-    path.resize(GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size())));
+// Wide text, never the ANSI code page: that cannot name the folder of a user called "Łukasz" on a
+// Western Windows, or of one called "Жанна" anywhere but on a Cyrillic one.
+std::wstring OwnPath() {
+    std::wstring path(32768, L'\0'); // the longest path Windows knows
+    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
     return path;
 }
 
-std::string WithExtension(const std::string& path, const char* extension) {
-    const auto dot = path.find_last_of('.');
-    const auto slash = path.find_last_of("\\/:");
+std::wstring WithExtension(const std::wstring& path, const wchar_t* extension) {
+    const auto dot = path.find_last_of(L'.');
+    const auto slash = path.find_last_of(L"\\/:");
     const bool hasExtension =
-        dot != std::string::npos && (slash == std::string::npos || dot > slash);
+        dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash);
     return (hasExtension ? path.substr(0, dot) : path) + extension;
 }
 
-// A missing file gives the plan of a well-behaved application.
-TDemoPlan ReadDemoPlan(const std::string& demoPath) {
+// A missing file gives the plan of a well-behaved application. A filesystem::path opens the file
+// by its wide name.
+TDemoPlan ReadDemoPlan(const std::filesystem::path& demoPath) {
     TDemoPlan plan;
     std::ifstream file(demoPath);
     std::string line;
@@ -79,7 +83,7 @@ TDemoPlan ReadDemoPlan(const std::string& demoPath) {
 }
 
 // 1 for the first launch, 2 for the second, ...
-unsigned NextLaunchNumber(const std::string& counterPath) {
+unsigned NextLaunchNumber(const std::filesystem::path& counterPath) {
     unsigned previous = 0;
     std::ifstream(counterPath) >> previous;
     std::ofstream(counterPath, std::ios::trunc) << previous + 1;
@@ -89,14 +93,14 @@ unsigned NextLaunchNumber(const std::string& counterPath) {
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    const std::string ownPath = OwnPath();
-    const std::string ownFolder = ownPath.substr(0, ownPath.find_last_of('\\'));
+    const std::wstring ownPath = OwnPath();
+    const std::wstring ownFolder = ownPath.substr(0, ownPath.find_last_of(L'\\'));
 
     TDemoPlan plan;
-    const std::string demoPath = WithExtension(ownPath, ".demo");
-    if (GetFileAttributesA(demoPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    const std::wstring demoPath = WithExtension(ownPath, L".demo");
+    if (GetFileAttributesW(demoPath.c_str()) != INVALID_FILE_ATTRIBUTES) {
         plan = ReadDemoPlan(demoPath);
-        const unsigned launch = NextLaunchNumber(WithExtension(ownPath, ".count"));
+        const unsigned launch = NextLaunchNumber(WithExtension(ownPath, L".count"));
         if (plan.HangLaunches != 0 && launch > plan.HangLaunches)
             plan.HangAfterS = 0;
     }

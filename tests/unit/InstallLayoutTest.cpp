@@ -23,8 +23,9 @@ class ImageVerdictTest : public testing::TestWithParam<VerdictCase> {};
 
 TEST_P(ImageVerdictTest, TouchesOnlyTamrixOfThisSession) {
     const VerdictCase& c = GetParam();
-    const TImageVerdict verdict =
-        c.queried ? ImageVerdict(42, c.image, c.ownSession) : ImageQueryFailed(c.code);
+    const TImageVerdict verdict = c.queried
+                                      ? ImageVerdict(42, c.image, c.ownSession, SameSystemFileName)
+                                      : ImageQueryFailed(c.code);
     EXPECT_EQ(verdict.IsApplication, c.isApplication);
     EXPECT_EQ(verdict.Refusal, c.refusal);
 }
