@@ -11,7 +11,10 @@ export WINEDEBUG=-all
 export WINEARCH=win64
 # No crash dialog (a failing test must fail, not hang); no Mono or Gecko installers.
 export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
-export LC_ALL=C
+# Wine maps Windows file names to Unix names through the Unix locale: under plain C a name outside
+# ASCII does not survive the trip ("Łukasz" comes back as another name, or none). C.UTF-8 keeps
+# every name and still gives Wine's ANSI code page 1252, as on a Western Windows.
+export LC_ALL=C.UTF-8
 
 XVFB_PID=""
 
