@@ -2,6 +2,7 @@
 // the application, the events set from the test process as Tamrix would set them. Checked from
 // outside only: exit codes, log lines, the INI file, message boxes, the double's trace.
 #include "Errors.h"
+#include "FindFiles.h"
 #include "Handle.h"
 #include "support/Deadline.h"
 #include "support/KorvelLayout.h"
@@ -282,6 +283,32 @@ TEST_F(KorvelTest, HangIsDetectedTheDoubleKilledAndRelaunched) {
     EXPECT_EQ(CountTrace(trace, "exit", 2), 0u);
     EXPECT_EQ(CountTrace(trace, "exit", 1), 0u);
     EXPECT_EQ(CountTrace(trace, "shutdown", 3), 1u);
+}
+
+// A user whose name no code page holds, and settings saved as Unicode that name a metrics folder
+// of the same kind: an ANSI call anywhere on the way loses a name to "?".
+TEST_F(KorvelTest, HangRestartInAFolderNamedInAnyScript) {
+    TKorvelLayout layout(true, true, "Łukasz Жанна 日本");
+    const std::string metrics = layout.Temp().MakeDir("Метрики 日本");
+    layout.WriteIni(
+        "[Options]\r\nmain_timeout=1\r\n[Metrics]\r\ntextfile_folder=" + metrics + "\r\n", true);
+    layout.WriteScript({{"launch.1.main_stop_ms", 1500}, {"launch.2.shutdown_ms", 3000}});
+    TChildProcess& korvel = layout.StartKorvel();
+    ExpectLogLine(layout, "Korvel started.");
+    layout.StartTamrix();
+    ExpectLogLine(layout, "Trying to start...wait 19 sec...success");
+    EXPECT_EQ(CountAlive(layout.Trace()), 1u);
+    ExpectExitCode(korvel, 0);
+    EXPECT_THAT(layout.LogLines(),
+                ElementsAre("Log created", "Korvel started.", "Process detected.",
+                            "Main thread not responding.", "Trying to kill...success",
+                            "Trying to start...wait 19 sec...success", "Shutdown detected.",
+                            "Korvel shut down."));
+    EXPECT_TRUE(TTempDir::ReadFile(layout.IniPath()).starts_with("\xFF\xFE"));
+    EXPECT_EQ(layout.IniSection("Options").size(), 5u);
+    EXPECT_EQ(layout.IniValue("Options", "startup_timeout"), std::optional<std::string>("19"));
+    EXPECT_EQ(layout.IniValue("Metrics", "textfile_folder"), std::optional<std::string>(metrics));
+    EXPECT_EQ(FindFiles(metrics + "\\korvel-*.prom").size(), 1u);
 }
 
 TEST_F(KorvelTest, FailedRestartEndsTheWatchdogThroughAutoExit) {

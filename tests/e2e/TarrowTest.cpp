@@ -112,6 +112,24 @@ TEST(TarrowTest, RenamedCopyShowsItsOwnName) {
     EXPECT_EQ(AnswerBox(run), ExpectedUsage("later.run"));
 }
 
+// tarrow, its program and their folder named in scripts no code page holds, and such parameters.
+TEST(TarrowTest, StartsAndNamesEverythingInAnyScript) {
+    TTempDir temp;
+    const std::string folder = temp.MakeDir("Программы 日本");
+    const std::string program = folder + "\\Жанна.exe";
+    const std::string tarrow = folder + "\\Łukasz.exe";
+    ASSERT_TRUE(CopyFileA(RecordArgsPath().c_str(), program.c_str(), TRUE));
+    ASSERT_TRUE(CopyFileA(TarrowPath().c_str(), tarrow.c_str(), TRUE));
+    const std::string record = folder + "\\record.txt";
+    TScopedEnvironment recordFile("RECORD_ARGS_FILE", record);
+
+    ExpectExitWithoutBox(StartTarrow("1 " + Quoted(program) + " \"Жанна ü 日本\"", tarrow, folder));
+    const auto starts = WaitForRecordedStarts(record, 1, Patience);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0].Parameters(), "Жанна ü 日本");
+    EXPECT_EQ(AnswerBox(StartTarrow("", tarrow, folder)), ExpectedUsage("Łukasz"));
+}
+
 class BadDelayTest : public testing::TestWithParam<const char*> {};
 
 TEST_P(BadDelayTest, ShowsItsMessageAtOnceAndStartsNothing) {

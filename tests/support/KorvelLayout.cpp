@@ -5,14 +5,18 @@
 #include "Errors.h"
 #include "PathText.h"
 #include "SharedFile.h"
+#include "Unicode.h"
 #include "WinApi.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <set>
 #include <stdexcept>
 
 namespace {
+
+constexpr std::string_view Utf16Mark = "\xFF\xFE";
 
 void CopyOrThrow(const std::string& from, const std::string& to) {
     if (!CopyFileA(from.c_str(), to.c_str(), FALSE))
@@ -44,9 +48,9 @@ THandle OpenTamrixEvent(const char* name) {
 
 } // namespace
 
-TKorvelLayout::TKorvelLayout(bool withLogs, bool holdEvents) {
+TKorvelLayout::TKorvelLayout(bool withLogs, bool holdEvents, const std::string& appFolder) {
     ResetTamrixEvents();
-    FAppDir = FTemp.MakeDir("app");
+    FAppDir = FTemp.MakeDir(appFolder);
     FKorvelDir = FAppDir + "\\korvel";
     if (!CreateDirectoryA(FKorvelDir.c_str(), nullptr))
         RaiseLastOSError();
@@ -103,11 +107,21 @@ bool TKorvelLayout::WaitForLogLine(const std::string& line, std::uint32_t timeou
 }
 
 std::string TKorvelLayout::ReadIni() const {
-    return ReadSharedFile(IniPath()).value_or("");
+    const std::string text = ReadSharedFile(IniPath()).value_or("");
+    if (!text.starts_with(Utf16Mark))
+        return text;
+    std::wstring wide((text.size() - 2) / 2, L'\0');
+    std::memcpy(wide.data(), text.data() + 2, wide.size() * 2);
+    return Utf16ToUtf8(wide);
 }
 
-void TKorvelLayout::WriteIni(const std::string& text) const {
-    TTempDir::WriteFile(IniPath(), text);
+void TKorvelLayout::WriteIni(const std::string& text, bool utf16) const {
+    if (!utf16)
+        return TTempDir::WriteFile(IniPath(), text);
+    const std::wstring wide = Utf8ToUtf16(text);
+    TTempDir::WriteFile(
+        IniPath(), std::string(Utf16Mark) +
+                       std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * 2));
 }
 
 std::vector<std::pair<std::string, std::string>>

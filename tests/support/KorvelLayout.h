@@ -31,8 +31,10 @@ public:
     // Builds the layout (with the logs folder when withLogs). When holdEvents, the layout keeps
     // the five events open for its whole life, so that states the test gives them survive while
     // no other process holds them; a test that needs one of the names for another kind of object
-    // passes false. Raises std::runtime_error or EOSError when the layout cannot be made.
-    explicit TKorvelLayout(bool withLogs = true, bool holdEvents = true);
+    // passes false. appFolder names the folder that stands for "app" above. Raises
+    // std::runtime_error or EOSError when the layout cannot be made.
+    explicit TKorvelLayout(bool withLogs = true, bool holdEvents = true,
+                           const std::string& appFolder = "app");
     // Kills what is still running, then resets the events and removes the folder.
     ~TKorvelLayout();
     TKorvelLayout(const TKorvelLayout&) = delete;
@@ -64,8 +66,10 @@ public:
     bool WaitForLogLine(const std::string& line, std::uint32_t timeoutMs,
                         std::size_t occurrence = 1) const;
 
+    // The settings as UTF-8 text, also when the file is UTF-16 LE with a byte-order mark.
     std::string ReadIni() const;
-    void WriteIni(const std::string& text) const;
+    // utf16: the file as Windows keeps a Unicode INI file, UTF-16 LE with a byte-order mark.
+    void WriteIni(const std::string& text, bool utf16 = false) const;
     // The key=value entries of one section in the file's order, blanks trimmed.
     std::vector<std::pair<std::string, std::string>> IniSection(const std::string& section) const;
     // The value of section/key as the file holds it; nothing when the key is not there.

@@ -195,8 +195,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "2147483648", 77},
         GarbageCase{"ValueLongerThan2047", "[Options]\r\nmain_timeout=1" + std::string(3000, '0'),
                     "main_timeout", "1" + std::string(2046, '0'), 77},
+        // An 8-bit file is read in the ANSI code page (1252 here) and given as UTF-8.
         GarbageCase{"BinaryValue", "[Options]\r\nmain_timeout=\x01\x02\xff\xfe\r\n", "main_timeout",
-                    "\x01\x02\xff\xfe", 77},
+                    "\x01\x02\xc3\xbf\xc3\xbe", 77},
         GarbageCase{"BinaryLinesAround",
                     "\x7f\x80\xfe\r\n[Options]\r\n\x01\x02\x03\r\nmain_timeout=30\r\n\xff\xff\r\n",
                     "main_timeout", "30", 30},

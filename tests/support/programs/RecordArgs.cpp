@@ -3,16 +3,19 @@
 // ends with exit code 0. When RECORD_ARGS_HOLD names an event, it then waits (at most 60 s) for
 // that event before ending, so a test can tell whether its starter waited for it.
 #include "Handle.h"
+#include "Unicode.h"
 #include "WinApi.h"
 
 #include <string>
 
 namespace {
 
-std::string Environment(const char* name) {
-    char value[1024];
-    const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
-    return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
+// Wide: Wine's GetEnvironmentVariableA cuts a UTF-8 value to its count of UTF-16 units.
+std::string Environment(const wchar_t* name) {
+    wchar_t value[1024];
+    const DWORD length = GetEnvironmentVariableW(name, value, 1024);
+    return length > 0 && length < 1024 ? Utf16ToUtf8(std::wstring_view(value, length))
+                                       : std::string();
 }
 
 void AppendLine(const std::string& fileName, const std::string& line) {
@@ -30,10 +33,10 @@ void AppendLine(const std::string& fileName, const std::string& line) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     const std::string ticks = std::to_string(GetTickCount64());
-    const std::string fileName = Environment("RECORD_ARGS_FILE");
+    const std::string fileName = Environment(L"RECORD_ARGS_FILE");
     if (!fileName.empty())
         AppendLine(fileName, ticks + " " + GetCommandLineA() + "\r\n");
-    const std::string hold = Environment("RECORD_ARGS_HOLD");
+    const std::string hold = Environment(L"RECORD_ARGS_HOLD");
     if (!hold.empty()) {
         const THandle event(OpenEventA(SYNCHRONIZE, FALSE, hold.c_str()));
         if (event)
