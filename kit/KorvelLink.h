@@ -43,8 +43,8 @@ public:
 
     // Writes this process's id, in decimal, as process_id in section Application of the
     // watchdog's INI file. Gives false when the file cannot be written. A narrow path is UTF-8
-    // (not the ANSI code page, which cannot name every user's folder); a byte that is not UTF-8
-    // stands for U+FFFD.
+    // (not the ANSI code page, which cannot name every user's folder); bytes that are not UTF-8
+    // become U+FFFD.
     static bool RecordProcessId(const std::string& watchdogIniPath);
     static bool RecordProcessId(const std::wstring& watchdogIniPath);
     // The watchdog's INI file for an application folder laid out as korvel expects it:
