@@ -1,7 +1,6 @@
 #include "MessageBoxes.h"
 
 #include "Deadline.h"
-#include "Unicode.h"
 #include "WinApi.h"
 
 #include <string_view>
@@ -39,19 +38,18 @@ HWND FindBox(std::uint32_t processId) {
     return search.Found;
 }
 
-// Wide, so that a text in any script comes back whole, as UTF-8.
 std::string WindowText(HWND window) {
-    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+    std::string text(static_cast<size_t>(GetWindowTextLengthA(window)) + 1, '\0');
     text.resize(
-        static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return Utf16ToUtf8(text);
+        static_cast<size_t>(GetWindowTextA(window, text.data(), static_cast<int>(text.size()))));
+    return text;
 }
 
 std::string DialogItemText(HWND window, int id) {
     const HWND item = GetDlgItem(window, id);
-    std::wstring text(static_cast<size_t>(item ? GetWindowTextLengthW(item) : 0) + 1, L'\0');
-    text.resize(GetDlgItemTextW(window, id, text.data(), static_cast<int>(text.size())));
-    return Utf16ToUtf8(text);
+    std::string text(static_cast<size_t>(item ? GetWindowTextLengthA(item) : 0) + 1, '\0');
+    text.resize(GetDlgItemTextA(window, id, text.data(), static_cast<int>(text.size())));
+    return text;
 }
 
 } // namespace
