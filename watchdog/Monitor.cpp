@@ -277,7 +277,12 @@ TMonitor::TAfterExit TMonitor::RestartAfterExit(std::uint32_t now) {
 
 void TMonitor::DumpApplication() {
     FLog.Write("Trying to dump...", false);
-    const std::uint32_t processId = ReadProcessId(*FIniFile);
+    const std::optional<std::uint32_t> read = ReadRecordedProcessId();
+    if (!read) {
+        FMetrics.HangDumped(false);
+        return;
+    }
+    const std::uint32_t processId = *read;
     if (processId == 0) {
         FLog.Write("failed - no process id recorded", true);
         FMetrics.HangDumped(false);
@@ -307,7 +312,12 @@ void TMonitor::DumpApplication() {
 void TMonitor::FindApplication() {
     FApplication.Reset();
     FApplicationLookTick = FClock.Ticks();
-    const std::uint32_t processId = ReadProcessId(*FIniFile);
+    std::uint32_t processId = 0;
+    try {
+        processId = ReadProcessId(*FIniFile);
+    } catch (const EIniFileException&) {
+        // Held for longer: none is followed until the next look, a second from now.
+    }
     if (processId == 0)
         return;
     const bool endedByUs = std::any_of(FEnded.begin(), FEnded.end(), [&](const THandle& ended) {
@@ -343,6 +353,15 @@ std::optional<std::uint32_t> TMonitor::ApplicationExitCode(std::uint32_t now) {
     return exitCode;
 }
 
+std::optional<std::uint32_t> TMonitor::ReadRecordedProcessId() {
+    try {
+        return ReadProcessId(*FIniFile);
+    } catch (const EIniFileException& e) {
+        FLog.Write("failed - " + e.Message(), true);
+        return std::nullopt;
+    }
+}
+
 TMonitor::TRecordedProcess TMonitor::OpenRecordedApplication(std::uint32_t processId,
                                                              unsigned long rights) {
     TRecordedProcess recorded{processId, THandle()};
@@ -372,7 +391,12 @@ bool TMonitor::EndApplication(THandle process) {
 
 void TMonitor::KillApplication() {
     FLog.Write("Trying to kill...", false);
-    const std::uint32_t processId = ReadProcessId(*FIniFile);
+    const std::optional<std::uint32_t> read = ReadRecordedProcessId();
+    if (!read) {
+        FMetrics.KillFailed();
+        return;
+    }
+    const std::uint32_t processId = *read;
     if (processId == 0) {
         // Nothing has failed here: the code is whatever the settings read left behind.
         FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);

@@ -70,6 +70,9 @@ private:
         THandle Process;
     };
     TRecordedProcess OpenRecordedApplication(std::uint32_t processId, unsigned long rights);
+    // For a step whose log line is open: the recorded process id (0 when none is recorded), or
+    // nothing when the settings file stayed held, the line then ending with "failed - " and why.
+    std::optional<std::uint32_t> ReadRecordedProcessId();
     // Kills Tamrix, then relaunches it.
     bool RestartApplication();
     // restart_on_exit, after "Process ended with exit code N.": waits as the crash back-off says,
