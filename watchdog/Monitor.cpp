@@ -206,7 +206,10 @@ void TMonitor::GiveUp() {
     const TScopeExit signal([] { TKorvelEvents::KorvelEvents()->Shutdown().SetEvent(); });
     Survive([&] { TSettings::WriteStartupTimeout(*FIniFile, FStartupTimeout); });
     FLog.Write("Restart failed. Please run the application manually.", true);
-    FMetrics.RestartFailed();
+    // A stop asked for during the restart (korvel ending in its start-up wait) is an orderly
+    // end, and must not fire an alert on given-up restarts.
+    if (!Terminated())
+        FMetrics.RestartFailed();
 }
 
 bool TMonitor::Survive(const std::function<void()>& step) noexcept {
