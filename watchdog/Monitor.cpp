@@ -5,6 +5,7 @@
 #include "HangDump.h"
 #include "InstallLayout.h"
 #include "KorvelProtocol.h"
+#include "LaunchGate.h"
 #include "MonitorText.h"
 #include "ScopeExit.h"
 #include "StartupPlan.h"
@@ -37,9 +38,11 @@ TImageVerdict CheckApplication(HANDLE process, std::uint32_t processId) {
 TMonitor::TMonitor(TLog& log, TMetrics& metrics)
     : TMonitor(log, SettingsFileName(), SystemClock(), metrics) {}
 
-TMonitor::TMonitor(TLog& log, std::string settingsFileName, TClock& clock, TMetrics& metrics)
+TMonitor::TMonitor(TLog& log, std::string settingsFileName, TClock& clock, TMetrics& metrics,
+                   TSessionState& session)
     : TBetterThread(clock), FLog(log), FMetrics(metrics),
-      FIniFile(std::make_unique<TIniFile>(std::move(settingsFileName), clock)), FClock(clock) {
+      FIniFile(std::make_unique<TIniFile>(std::move(settingsFileName), clock)), FClock(clock),
+      FSession(session) {
     // Should this raise, the base destructor stops the still suspended thread before its body
     // ever runs.
     LoadSettings();
@@ -422,7 +425,32 @@ void TMonitor::KillApplication() {
     }
 }
 
+bool TMonitor::MayLaunch(bool lineOpen) {
+    bool held = false;
+    for (;;) {
+        switch (LaunchGate(FSession.Ending(), Terminated(), held)) {
+        case TLaunchGate::Launch:
+            return true;
+        case TLaunchGate::Stop:
+            return false;
+        case TLaunchGate::Hold:
+            // Tamrix ended by a sign-out, started again, would only hold the sign-out up.
+            if (!lineOpen)
+                FLog.Write("Start held while the session ends.", true);
+            held = true;
+            break;
+        case TLaunchGate::Wait:
+            break;
+        }
+        FClock.Sleep(100);
+    }
+}
+
 bool TMonitor::StartApplication() {
+    if (!MayLaunch(false)) {
+        FLog.Write("Monitor terminated", true);
+        return false;
+    }
     FLog.Write("Trying to start...", false);
     TStartupPlan plan(FStartupTimeout);
     // Whichever way the step ends, what it learnt is kept for the write-back.
@@ -439,11 +467,15 @@ bool TMonitor::StartApplication() {
             EndApplication(std::move(unanswered));
         unanswered.Reset();
     };
-    for (;;) {
+    for (bool first = true;; first = false) {
         const std::optional<std::uint32_t> wait = plan.NextWait();
         endUnanswered();
         if (!wait) {
             FLog.Write("failed", true);
+            return false;
+        }
+        if (!first && !MayLaunch(true)) {
+            FLog.Write("Monitor terminated", true);
             return false;
         }
         // Only a start signalled after this launch counts: an instance just ended, or the one that

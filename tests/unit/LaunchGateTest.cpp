@@ -1,0 +1,27 @@
+// The launch decision while the session ends.
+#include "LaunchGate.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct GateCase {
+    bool sessionEnding, stopAsked, held;
+    TLaunchGate expected;
+};
+
+// Catches a relaunch during a sign-out, a cancelled sign-out that never launches, a stop that
+// cannot end the wait, a stop that cancels a normal launch, and the held line repeated each poll.
+TEST(LaunchGateTest, LaunchesOnlyOutsideASessionEnd) {
+    const GateCase cases[] = {
+        {false, false, false, TLaunchGate::Launch}, {false, true, false, TLaunchGate::Launch},
+        {false, false, true, TLaunchGate::Launch},  {true, false, false, TLaunchGate::Hold},
+        {true, false, true, TLaunchGate::Wait},     {true, true, false, TLaunchGate::Stop},
+        {true, true, true, TLaunchGate::Stop},
+    };
+    for (const GateCase& c : cases)
+        EXPECT_EQ(LaunchGate(c.sessionEnding, c.stopAsked, c.held), c.expected)
+            << c.sessionEnding << c.stopAsked << c.held;
+}
+
+} // namespace
