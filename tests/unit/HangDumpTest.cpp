@@ -94,9 +94,10 @@ TEST(WriteHangDumpTest, WholeReadableDumpsAtBothLevels) {
         const auto threads = MinidumpThreadIds(bytes);
         ASSERT_TRUE(threads) << name << " is no minidump with a thread list";
         // Catches a dump that takes the folder's grants (Everyone, Users) instead of its own.
-        for (const std::string& grantee : GranteesBesideOwner(folder.File(name)))
+        const std::vector<std::string> grantees = GranteesBesideOwner(folder.File(name));
+        EXPECT_FALSE(grantees.empty()) << "no DACL read back";
+        for (const std::string& grantee : grantees)
             EXPECT_THAT(grantee, testing::AnyOf("owner", "SY", "BA")) << name;
-        EXPECT_FALSE(GranteesBesideOwner(folder.File(name)).empty()) << "no DACL read back";
         EXPECT_NE(std::find(threads->begin(), threads->end(), mainThread), threads->end());
     }
     EXPECT_GT(sizes[2], sizes[1]);

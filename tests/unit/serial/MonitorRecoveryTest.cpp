@@ -141,11 +141,7 @@ TEST_P(RestartOnExitTest, EndWithoutShutdownIsStartedAgainAtOnce) {
     if (c.sessionEnding) {
         ASSERT_TRUE(WaitForLogLine(FLogFile, "Start held while the session ends.", 30000));
         Sleep(500); // several polls of the session
-        const auto trace = ReadTamrixTrace(FTamrix);
-        EXPECT_EQ(std::count_if(trace.begin(), trace.end(),
-                                [](const TTraceRecord& r) { return r.What == "started"; }),
-                  1)
-            << "launched while the session ended";
+        EXPECT_EQ(ReadTamrixTrace(FTamrix).back().Launch, 1) << "launched while it ended";
         FSession.IsEnding = false;
     }
     ASSERT_TRUE(WaitForLogLine(FLogFile, "Trying to start...wait 4 sec...success", 30000));
