@@ -5,12 +5,13 @@
 #include "Clock.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class TIniFile {
 public:
     // Stores the path; touches no file. clock supplies the pauses between the attempts of a
-    // write.
+    // read or a write.
     explicit TIniFile(std::string fileName, TClock& clock = SystemClock());
     // Flushes whatever the platform still caches for the file.
     ~TIniFile();
@@ -19,7 +20,10 @@ public:
 
     const std::string& FileName() const noexcept { return FFileName; }
 
-    // At most 2047 characters; the default when the file, section or key is missing.
+    // At most 2047 characters; the default when the file, section or key is missing. A file held
+    // without sharing is no missing file: the read is tried again as a write is, and raises
+    // EIniFileException ("Unable to read <full path>") when the file stays held, so that a default
+    // never stands in for the user's value.
     std::string ReadString(const std::string& section, const std::string& key,
                            const std::string& defaultValue) const;
     // A write refused for a sharing or lock violation is tried again every 100 ms for up to 2 s:
@@ -40,6 +44,10 @@ public:
     void UpdateFile() noexcept;
 
 private:
+    // Runs attempt (which gives 0 or the code that refused it) until it gives anything but a
+    // sharing or lock violation, or until 2 s have passed; gives its last code.
+    unsigned long WhileHeld(const std::function<unsigned long()>& attempt) const;
+
     std::string FFileName;
     TClock& FClock;
 };

@@ -150,6 +150,34 @@ bool TLog::Write(std::string_view message, bool lineEnd) {
     // The caller may log a failure before it reads or reports the code.
     const TKeepLastError keep;
     std::lock_guard lock(FWriteLock);
+    const bool written = WriteLocked(message, lineEnd);
+    WriteHeldAside();
+    return written;
+}
+
+bool TLog::WriteAside(std::string_view line) {
+    const TKeepLastError keep;
+    std::lock_guard lock(FWriteLock);
+    if (!FLineStart) {
+        FAside.emplace_back(line);
+        return true;
+    }
+    return WriteLocked(line, true);
+}
+
+void TLog::WriteHeldAside() {
+    while (FLineStart && !FAside.empty()) {
+        const std::string line = std::move(FAside.front());
+        FAside.erase(FAside.begin());
+        try {
+            WriteLocked(line, true);
+        } catch (const EInOutError&) {
+            // The writer of the line that just ended must not hear of another thread's line.
+        }
+    }
+}
+
+bool TLog::WriteLocked(std::string_view message, bool lineEnd) {
     if (!OpenForAppending())
         return false;
     const std::string timestamp = FLineStart && FTimestamps ? Timestamp() : std::string();

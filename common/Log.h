@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class TLog {
 public:
@@ -29,6 +30,12 @@ public:
     // is lost). Raises EInOutError when writing a piece fails. Safe to call from several threads:
     // one Write runs at a time. The thread's last error is the caller's again when it returns.
     bool Write(std::string_view message, bool lineEnd);
+
+    // Writes line, with CR LF, as a line of its own: at once when no line is open, otherwise
+    // right after the open line ends (by whichever thread's Write ends it), so that a step and
+    // its outcome stay one line whatever another thread has to say. Gives what Write gives, or
+    // true when the line is held. Raises as Write does. Any thread.
+    bool WriteAside(std::string_view line);
 
     // Bounds the file (maxBytes 0, the default: no bound). A line that would take the file past
     // maxBytes first turns it into copy 1 ("korvel.log" becomes "korvel.1.log"), the older copies
@@ -77,6 +84,10 @@ private:
     // Performs the rotation plan on the closed file; stops at the first refused step.
     void Rotate();
     bool Retry(const std::function<void()>& step, const char* failureText);
+    // Write and WriteAside, under FWriteLock.
+    bool WriteLocked(std::string_view message, bool lineEnd);
+    // The lines held aside, once no line is open; a line that fails to be written is dropped.
+    void WriteHeldAside();
     std::string Timestamp() const;
 
     std::string FFileName;
@@ -84,6 +95,7 @@ private:
     bool FTimestamps;
     std::string FDateFormat;
     bool FLineStart = true;
+    std::vector<std::string> FAside; // lines held until the open line ends
     std::string FPendingError;
     TClock& FClock;
     std::uint64_t FMaxBytes = 0;

@@ -6,9 +6,12 @@
 #include "Unicode.h"
 #include "WinApi.h"
 
+#include <aclapi.h>
 #include <dbghelp.h>
+#include <sddl.h>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -72,6 +75,60 @@ HMODULE LoadSystemDbgHelp() {
     if (module == nullptr)
         RaiseLastOSError();
     return module;
+}
+
+// What the security functions hand out for the caller to free with LocalFree.
+struct TLocalFree {
+    void operator()(void* memory) const noexcept { LocalFree(memory); }
+};
+template <class T> using TLocalMemory = std::unique_ptr<T, TLocalFree>;
+
+// The user korvel runs as, from its process token, as a SID string ("S-1-5-21-...").
+std::wstring OwnUserSid() {
+    HANDLE raw = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw))
+        RaiseLastOSError();
+    const THandle token(raw);
+    DWORD size = 0;
+    // Asked once for the size: this first call fails by design.
+    GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+    std::unique_ptr<BYTE[]> buffer(new BYTE[size]);
+    if (!GetTokenInformation(token.Get(), TokenUser, buffer.get(), size, &size))
+        RaiseLastOSError();
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid, &text))
+        RaiseLastOSError();
+    const TLocalMemory<wchar_t> owned(text);
+    return text;
+}
+
+// A full memory image holds whatever Tamrix had in memory, so a dump must not take what the log
+// folder grants (the machine-wide install lets every user modify it): korvel's user owns it, and
+// only that user, SYSTEM and the Administrators have access; nothing is inherited.
+TLocalMemory<void> PrivateFileSecurity(const std::wstring& user) {
+    const std::wstring text = L"O:" + user + L"D:P(A;;FA;;;" + user + L")(A;;FA;;;SY)(A;;FA;;;BA)";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1,
+                                                              &descriptor, nullptr))
+        RaiseLastOSError();
+    return TLocalMemory<void>(descriptor);
+}
+
+// Whether the file's owner is user. Another user can put a dump-shaped file into a shared folder;
+// such a file must neither be deleted nor count against the dumps kept. An owner that cannot be
+// read is someone else's.
+bool IsOwnedBy(const std::string& path, const std::wstring& user) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(Utf8ToUtf16(path).c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                              &owner, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    const TLocalMemory<void> owned(descriptor);
+    wchar_t* text = nullptr;
+    if (owner == nullptr || !ConvertSidToStringSidW(owner, &text))
+        return false;
+    const TLocalMemory<wchar_t> ownedText(text);
+    return user == text;
 }
 
 MINIDUMP_TYPE DumpType(std::uint32_t level) {
@@ -139,8 +196,11 @@ std::string WriteHangDump(void* process, std::uint32_t processId, std::uint32_t 
     const std::string partial =
         folder + "\\" + PartialDumpFileName(HangDumpFileName(time, processId));
 
+    const TLocalMemory<void> security = PrivateFileSecurity(OwnUserSid());
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, security.get(), FALSE};
+    // The rename below keeps the descriptor, so the whole dump has it from its first byte on.
     const std::wstring partialName = Utf8ToUtf16(partial);
-    THandle file(CreateFileW(partialName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    THandle file(CreateFileW(partialName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &attributes,
                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         RaiseLastOSError();
@@ -173,12 +233,17 @@ std::string WriteHangDump(void* process, std::uint32_t processId, std::uint32_t 
 
 void PruneHangDumps(const std::string& folder, std::uint32_t keep) noexcept {
     try {
+        const std::wstring user = OwnUserSid();
         std::vector<TFoundFile> dumps;
         std::vector<std::string> partials;
         for (TFoundFile& file : FindFiles(folder + "\\*")) {
-            if (IsHangDumpFileName(file.Name))
+            const bool dump = IsHangDumpFileName(file.Name);
+            if ((!dump && !IsPartialDumpFileName(file.Name)) ||
+                !IsOwnedBy(folder + "\\" + file.Name, user))
+                continue;
+            if (dump)
                 dumps.push_back(std::move(file));
-            else if (IsPartialDumpFileName(file.Name))
+            else
                 partials.push_back(std::move(file.Name));
         }
         for (const std::string& name : DumpsBeyond(std::move(dumps), keep))
@@ -186,6 +251,6 @@ void PruneHangDumps(const std::string& folder, std::uint32_t keep) noexcept {
         for (const std::string& name : partials)
             DeleteFileW(Utf8ToUtf16(folder + "\\" + name).c_str());
     } catch (...) {
-        // Out of memory: the files stay until the next prune.
+        // Out of memory, or korvel's own user unknown: the files stay until the next prune.
     }
 }

@@ -30,7 +30,8 @@ bool IsPartialDumpFileName(std::string_view name);
 // The dumps to delete so that the newest keep remain, oldest first.
 std::vector<std::string> DumpsBeyond(std::vector<TFoundFile> dumps, std::uint32_t keep);
 
-// Supervisor thread. Writes a minidump of process into folder and gives its file name. level 1:
+// Supervisor thread. Writes a minidump of process into folder and gives its file name. The file is
+// owned by korvel's user and open to that user, SYSTEM and the Administrators only. level 1:
 // every thread's stack, thread and handle data, the module list; level 2: all memory as well. The
 // file is written under a temporary name and renamed when complete, so a file of that name is
 // always a whole dump; on failure nothing is left behind. Raises EOSError with the failing step's
@@ -38,7 +39,8 @@ std::vector<std::string> DumpsBeyond(std::vector<TFoundFile> dumps, std::uint32_
 std::string WriteHangDump(void* process, std::uint32_t processId, std::uint32_t level,
                           const std::string& folder);
 
-// Deletes the oldest hang dumps of folder beyond keep, and the partial dumps left behind. Best
+// Deletes the oldest hang dumps of folder beyond keep, and the partial dumps left behind; only
+// files that korvel's user owns count or are deleted, whatever their names. Best
 // effort: a file that cannot be deleted is left (a partial dump being written by another korvel
 // of the machine is held without sharing, so it is never deleted under its writer).
 void PruneHangDumps(const std::string& folder, std::uint32_t keep) noexcept;

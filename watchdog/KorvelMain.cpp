@@ -44,9 +44,10 @@ void RunMainLoop(TLog& log, TMetrics& metrics, std::unique_ptr<TMonitor>& monito
         monitor->Terminate();
         TKorvelEvents::KorvelEvents()->Shutdown().ResetEvent();
         log.Write("Shutdown detected.", true);
-        metrics.TamrixRunning(false);
         const bool autoExit = monitor->AutoExit();
         monitor.reset();
+        // Only once the supervisor has stopped: a restart it was finishing may have set it.
+        metrics.TamrixRunning(false);
 
         // A start that is already set again is a new start, whatever auto_exit says.
         const WaitResult restarted = TKorvelEvents::KorvelEvents()->Startup().WaitFor(0);
@@ -66,14 +67,16 @@ int RunKorvel() {
     TLog log(LogFileName, true);
     log.SetRotation(std::uint64_t{logSettings.MaxSizeKb} * 1024, logSettings.Keep);
     log.Write("Korvel started.", true);
-    // Outlives the supervisor, and writes its last file after "Korvel shut down.".
+    // The last line, on the way out of the loop and when an error passes out of it, even one of
+    // the metrics writer's making.
+    const TScopeExit closing([&] { log.Write("Korvel shut down.", true); });
+    // Outlives the supervisor, and writes its last file (and any line about it) before the last
+    // line.
     TMetrics metrics(log, metricsSettings.TextfileFolder);
-
     std::unique_ptr<TMonitor> monitor;
-    // The closing steps, on the way out of the loop and when an error passes out of it.
-    const TScopeExit closing([&] {
+    const TScopeExit stopping([&] {
         monitor.reset();
-        log.Write("Korvel shut down.", true);
+        metrics.TamrixRunning(false);
     });
     RunMainLoop(log, metrics, monitor);
     return 0;

@@ -25,11 +25,32 @@ std::uint64_t UnixTime() {
                                           .count());
 }
 
+// How long a rename that a reader of the file holds off is tried again, and how often.
+constexpr std::uint32_t HeldRenameRetryMs = 1000;
+constexpr std::uint32_t HeldRenameRetryPauseMs = 50;
+
+// Moves tempName over fileName. A collector that has the file open refuses the rename for as long
+// as it reads (access denied or a sharing violation): that is tried again for up to a second
+// before it counts as a failure. False with the last error set.
+bool ReplaceFile(const std::wstring& tempName, const std::wstring& fileName, TClock& clock) {
+    const std::uint32_t start = clock.Ticks();
+    for (;;) {
+        if (MoveFileExW(tempName.c_str(), fileName.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        const DWORD code = GetLastError();
+        if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) ||
+            clock.Ticks() - start >= HeldRenameRetryMs)
+            return false;
+        clock.Sleep(HeldRenameRetryPauseMs);
+    }
+}
+
 // Writes text under tempName, then moves it over fileName, so that a collector reading fileName
 // finds the old file or the new one, never half of one. Raises EOSError; a failed write leaves no
 // temporary file behind.
-void PublishFile(const std::string& fileName, const std::string& tempName,
-                 const std::string& text) {
+void PublishFile(const std::string& fileName, const std::string& tempName, const std::string& text,
+                 TClock& clock) {
     try {
         {
             THandle file(CreateFileW(Utf8ToUtf16(tempName).c_str(), GENERIC_WRITE, 0, nullptr,
@@ -42,9 +63,12 @@ void PublishFile(const std::string& fileName, const std::string& tempName,
                 RaiseLastOSError();
             if (written != text.size())
                 RaiseOSError(TOSFailure::Call, ERROR_HANDLE_DISK_FULL);
+            // On the disk before the rename: a power loss must leave the old file or the new,
+            // never a renamed empty one.
+            if (!FlushFileBuffers(file.Get()))
+                RaiseLastOSError();
         }
-        if (!MoveFileExW(Utf8ToUtf16(tempName).c_str(), Utf8ToUtf16(fileName).c_str(),
-                         MOVEFILE_REPLACE_EXISTING))
+        if (!ReplaceFile(Utf8ToUtf16(tempName), Utf8ToUtf16(fileName), clock))
             RaiseLastOSError();
     } catch (const EOSError&) {
         DeleteFileW(Utf8ToUtf16(tempName).c_str());
@@ -106,14 +130,14 @@ void TMetrics::TWriter::Execute() {
 bool TMetrics::TWriter::Write(const std::string& text) {
     std::string reason;
     try {
-        PublishFile(FFileName, FTempName, text);
+        PublishFile(FFileName, FTempName, text, FClock);
         return true;
     } catch (const EOSError& e) {
         reason = ReasonText(e.ErrorCode());
     }
     try {
         if (FFailures.Allow(reason, FClock.Ticks()))
-            FLog.Write("Metrics not written - " + reason, true);
+            FLog.WriteAside("Metrics not written - " + reason);
     } catch (...) {
         // Out of memory, or the log itself is failing: there is nowhere left to tell.
     }

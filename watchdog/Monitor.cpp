@@ -5,6 +5,7 @@
 #include "HangDump.h"
 #include "InstallLayout.h"
 #include "KorvelProtocol.h"
+#include "LaunchGate.h"
 #include "MonitorText.h"
 #include "ScopeExit.h"
 #include "StartupPlan.h"
@@ -39,9 +40,11 @@ TImageVerdict CheckApplication(HANDLE process, std::uint32_t processId) {
 TMonitor::TMonitor(TLog& log, TMetrics& metrics)
     : TMonitor(log, SettingsFileName(), SystemClock(), metrics) {}
 
-TMonitor::TMonitor(TLog& log, std::string settingsFileName, TClock& clock, TMetrics& metrics)
+TMonitor::TMonitor(TLog& log, std::string settingsFileName, TClock& clock, TMetrics& metrics,
+                   TSessionState& session)
     : TBetterThread(clock), FLog(log), FMetrics(metrics),
-      FIniFile(std::make_unique<TIniFile>(std::move(settingsFileName), clock)), FClock(clock) {
+      FIniFile(std::make_unique<TIniFile>(std::move(settingsFileName), clock)), FClock(clock),
+      FSession(session) {
     // Should this raise, the base destructor stops the still suspended thread before its body
     // ever runs.
     LoadSettings();
@@ -208,7 +211,10 @@ void TMonitor::GiveUp() {
     const TScopeExit signal([] { TKorvelEvents::KorvelEvents()->Shutdown().SetEvent(); });
     Survive([&] { TSettings::WriteStartupTimeout(*FIniFile, FStartupTimeout); });
     FLog.Write("Restart failed. Please run the application manually.", true);
-    FMetrics.RestartFailed();
+    // A stop asked for during the restart (korvel ending in its start-up wait) is an orderly
+    // end, and must not fire an alert on given-up restarts.
+    if (!Terminated())
+        FMetrics.RestartFailed();
 }
 
 bool TMonitor::Survive(const std::function<void()>& step) noexcept {
@@ -279,7 +285,12 @@ TMonitor::TAfterExit TMonitor::RestartAfterExit(std::uint32_t now) {
 
 void TMonitor::DumpApplication() {
     FLog.Write("Trying to dump...", false);
-    const std::uint32_t processId = ReadProcessId(*FIniFile);
+    const std::optional<std::uint32_t> read = ReadRecordedProcessId();
+    if (!read) {
+        FMetrics.HangDumped(false);
+        return;
+    }
+    const std::uint32_t processId = *read;
     if (processId == 0) {
         FLog.Write("failed - no process id recorded", true);
         FMetrics.HangDumped(false);
@@ -309,7 +320,12 @@ void TMonitor::DumpApplication() {
 void TMonitor::FindApplication() {
     FApplication.Reset();
     FApplicationLookTick = FClock.Ticks();
-    const std::uint32_t processId = ReadProcessId(*FIniFile);
+    std::uint32_t processId = 0;
+    try {
+        processId = ReadProcessId(*FIniFile);
+    } catch (const EIniFileException&) {
+        // Held for longer: none is followed until the next look, a second from now.
+    }
     if (processId == 0)
         return;
     const bool endedByUs = std::any_of(FEnded.begin(), FEnded.end(), [&](const THandle& ended) {
@@ -345,6 +361,15 @@ std::optional<std::uint32_t> TMonitor::ApplicationExitCode(std::uint32_t now) {
     return exitCode;
 }
 
+std::optional<std::uint32_t> TMonitor::ReadRecordedProcessId() {
+    try {
+        return ReadProcessId(*FIniFile);
+    } catch (const EIniFileException& e) {
+        FLog.Write("failed - " + e.Message(), true);
+        return std::nullopt;
+    }
+}
+
 TMonitor::TRecordedProcess TMonitor::OpenRecordedApplication(std::uint32_t processId,
                                                              unsigned long rights) {
     TRecordedProcess recorded{processId, THandle()};
@@ -374,7 +399,12 @@ bool TMonitor::EndApplication(THandle process) {
 
 void TMonitor::KillApplication() {
     FLog.Write("Trying to kill...", false);
-    const std::uint32_t processId = ReadProcessId(*FIniFile);
+    const std::optional<std::uint32_t> read = ReadRecordedProcessId();
+    if (!read) {
+        FMetrics.KillFailed();
+        return;
+    }
+    const std::uint32_t processId = *read;
     if (processId == 0) {
         // Nothing has failed here: the code is whatever the settings read left behind.
         FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
@@ -397,7 +427,32 @@ void TMonitor::KillApplication() {
     }
 }
 
+bool TMonitor::MayLaunch(bool lineOpen) {
+    bool held = false;
+    for (;;) {
+        switch (LaunchGate(FSession.Ending(), Terminated(), held)) {
+        case TLaunchGate::Launch:
+            return true;
+        case TLaunchGate::Stop:
+            return false;
+        case TLaunchGate::Hold:
+            // Tamrix ended by a sign-out, started again, would only hold the sign-out up.
+            if (!lineOpen)
+                FLog.Write("Start held while the session ends.", true);
+            held = true;
+            break;
+        case TLaunchGate::Wait:
+            break;
+        }
+        FClock.Sleep(100);
+    }
+}
+
 bool TMonitor::StartApplication() {
+    if (!MayLaunch(false)) {
+        FLog.Write("Monitor terminated", true);
+        return false;
+    }
     FLog.Write("Trying to start...", false);
     TStartupPlan plan(FStartupTimeout);
     // Whichever way the step ends, what it learnt is kept for the write-back.
@@ -414,11 +469,15 @@ bool TMonitor::StartApplication() {
             EndApplication(std::move(unanswered));
         unanswered.Reset();
     };
-    for (;;) {
+    for (bool first = true;; first = false) {
         const std::optional<std::uint32_t> wait = plan.NextWait();
         endUnanswered();
         if (!wait) {
             FLog.Write("failed", true);
+            return false;
+        }
+        if (!first && !MayLaunch(true)) {
+            FLog.Write("Monitor terminated", true);
             return false;
         }
         // Only a start signalled after this launch counts: an instance just ended, or the one that

@@ -16,6 +16,7 @@
 #include "IniFile.h"
 #include "Log.h"
 #include "Metrics.h"
+#include "SessionState.h"
 #include "Settings.h"
 #include "Throttle.h"
 
@@ -33,9 +34,9 @@ public:
     // starts the thread. Raises EIniFileException when a setting cannot be written back; the
     // thread then never runs its body. metrics counts what it does.
     explicit TMonitor(TLog& log, TMetrics& metrics = TMetrics::Off());
-    // The same on a given settings file and clock.
+    // The same on a given settings file, clock and session.
     TMonitor(TLog& log, std::string settingsFileName, TClock& clock,
-             TMetrics& metrics = TMetrics::Off());
+             TMetrics& metrics = TMetrics::Off(), TSessionState& session = SystemSession());
     // Main thread. Stops the thread without a time limit (a restart under way runs to the end of
     // its current start-up wait), then releases the settings file.
     ~TMonitor() override;
@@ -70,6 +71,9 @@ private:
         THandle Process;
     };
     TRecordedProcess OpenRecordedApplication(std::uint32_t processId, unsigned long rights);
+    // For a step whose log line is open: the recorded process id (0 when none is recorded), or
+    // nothing when the settings file stayed held, the line then ending with "failed - " and why.
+    std::optional<std::uint32_t> ReadRecordedProcessId();
     // Kills Tamrix, then relaunches it.
     bool RestartApplication();
     // restart_on_exit, after "Process ended with exit code N.": waits as the crash back-off says,
@@ -94,6 +98,9 @@ private:
     void GiveUp();
     // Terminates the process recorded in process_id, but only when it is Tamrix of this session.
     void KillApplication();
+    // Before a launch: while the session ends, waits (polling it and a stop request every 100 ms),
+    // with one line when lineOpen is false. False when a stop is asked for.
+    bool MayLaunch(bool lineOpen);
     // Launches Tamrix until one signals its start, resetting the start event before each launch,
     // and ends every launched instance that did not answer.
     bool StartApplication();
@@ -109,6 +116,7 @@ private:
     // The start-up timeout that the restarts have learnt since; starts at the loaded value.
     std::uint32_t FStartupTimeout = 0;
     TClock& FClock;
+    TSessionState& FSession;
     TCrashBackoff FBackoff;
     // restart_on_exit: the Tamrix followed while one is known, and when it was last looked for.
     THandle FApplication;

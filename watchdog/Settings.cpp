@@ -1,5 +1,6 @@
 #include "Settings.h"
 
+#include "Errors.h"
 #include "IniFile.h"
 #include "IntText.h"
 #include "KorvelProtocol.h"
@@ -84,12 +85,14 @@ TMetricsSettings TMetricsSettings::Load(const TIniFile& file) {
     return {file.ReadString("Metrics", "textfile_folder", "")};
 }
 
-std::uint32_t ReadProcessId(const TIniFile& file) noexcept {
+std::uint32_t ReadProcessId(const TIniFile& file) {
     try {
         const std::string text =
             file.ReadString(KorvelProtocol::ApplicationSection, KorvelProtocol::ProcessIdKey, "0");
         const auto value = TryStrToInt64(text);
         return value ? static_cast<std::uint32_t>(static_cast<std::uint64_t>(*value)) : 0;
+    } catch (const EIniFileException&) {
+        throw;
     } catch (...) {
         // Whatever went wrong, there is no id to kill by.
         return 0;

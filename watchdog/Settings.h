@@ -60,5 +60,6 @@ struct TMetricsSettings {
 };
 
 // The process id Tamrix recorded: the low 32 bits of process_id read as a 64-bit integer; 0 when
-// there is none, when the text is no integer, and on any error.
-std::uint32_t ReadProcessId(const TIniFile& file) noexcept;
+// there is none, when the text is no integer, and on any error but one: a file that stays held
+// raises EIniFileException, since a default there would name no process or a wrong one.
+std::uint32_t ReadProcessId(const TIniFile& file);

@@ -349,6 +349,7 @@ struct TUnwritableCase {
     const char* Name;
     // Makes the settings file unwritable; the handle returned is held for the test.
     THandle (*Block)(const std::string& iniPath);
+    const char* Refused; // the step that the message names
 };
 
 THandle HoldOpenWithoutSharing(const std::string& iniPath) {
@@ -370,16 +371,17 @@ class KorvelUnwritableSettingsTest : public KorvelTest,
 
 TEST_P(KorvelUnwritableSettingsTest, EndsThroughTheLastChanceReport) {
     TKorvelLayout layout;
-    const THandle blocker = GetParam().Block(layout.IniPath());
     TChildProcess& korvel = layout.StartKorvel();
     ExpectLogLine(layout, "Korvel started.");
+    const THandle blocker = GetParam().Block(layout.IniPath());
     TKorvelLayout::SetTamrixEvent(Startup);
 
     const auto box = WaitForMessageBox(korvel.ProcessId(), Patience);
     ASSERT_TRUE(box) << "no message box; log:\n" << Joined(layout.LogLines());
     EXPECT_EQ(box->Caption, "Application Error");
     const std::string prefix = "Exception EIniFileException in module korvel.exe at ";
-    const std::string suffix = ".\r\nUnable to write to " + layout.IniPath() + ".\r\n";
+    const std::string suffix =
+        ".\r\nUnable to " + std::string(GetParam().Refused) + layout.IniPath() + ".\r\n";
     EXPECT_EQ(box->Text.substr(0, prefix.size()), prefix) << box->Text;
     ASSERT_GE(box->Text.size(), prefix.size() + 8 + suffix.size()) << box->Text;
     EXPECT_TRUE(Matches(box->Text.substr(prefix.size(), 8), "[0-9A-F]{8}"));
@@ -394,10 +396,11 @@ TEST_P(KorvelUnwritableSettingsTest, EndsThroughTheLastChanceReport) {
     EXPECT_EQ(layout.LogLines().size(), 4u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Korvel, KorvelUnwritableSettingsTest,
-                         ::testing::Values(TUnwritableCase{"HeldOpen", HoldOpenWithoutSharing},
-                                           TUnwritableCase{"Directory", DirectoryInItsPlace}),
-                         [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(
+    Korvel, KorvelUnwritableSettingsTest,
+    ::testing::Values(TUnwritableCase{"HeldOpen", HoldOpenWithoutSharing, "read "},
+                      TUnwritableCase{"Directory", DirectoryInItsPlace, "write to "}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(KorvelTest, EventNameTakenByAMutexEndsWithRuntimeError217) {
     TKorvelLayout layout(true, false);
@@ -595,10 +598,12 @@ TEST_F(KorvelTest, WaitAfterAQuickEndEndsAtAStartElsewhereAndAtTheShutdown) {
 }
 
 // An antivirus scanner or a backup agent holds korvel.ini for a moment as Tamrix starts: korvel
-// waits for it instead of ending.
+// waits for it instead of ending, and no value of the user's becomes a default.
 TEST_F(KorvelTest, SettingsFileHeldForAMomentIsWaitedFor) {
     TKorvelLayout layout;
-    layout.WriteIni("[Options]\r\nauto_exit=0\r\n");
+    // auto_exit, the last option written back, is left out: its arrival shows the load done.
+    layout.WriteIni("[Options]\r\nstartup_timeout=7\r\nmain_timeout=8\r\nbusy_timeout=9\r\n"
+                    "call_stream_timeout=10\r\n");
     TChildProcess& korvel = layout.StartKorvel();
     ExpectLogLine(layout, "Korvel started.");
     THandle held(CreateFileA(layout.IniPath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -606,9 +611,15 @@ TEST_F(KorvelTest, SettingsFileHeldForAMomentIsWaitedFor) {
     ASSERT_TRUE(held);
     TKorvelLayout::SetTamrixEvent(Startup);
     ExpectLogLine(layout, "Process detected.");
-    Sleep(500);
+    Sleep(700);
     held.Reset();
     ASSERT_TRUE(WaitForOptions(layout)) << layout.ReadIni();
+    EXPECT_EQ(layout.IniSection("Options"),
+              (std::vector<std::pair<std::string, std::string>>{{"startup_timeout", "7"},
+                                                                {"main_timeout", "8"},
+                                                                {"busy_timeout", "9"},
+                                                                {"call_stream_timeout", "10"},
+                                                                {"auto_exit", "1"}}));
     EXPECT_TRUE(korvel.IsRunning());
     EXPECT_FALSE(HasMessageBox(korvel.ProcessId()));
     EXPECT_THAT(layout.LogLines(),

@@ -7,6 +7,7 @@
 #include "Log.h"
 #include "Monitor.h"
 #include "Processes.h"
+#include "SessionState.h"
 #include "TamrixScript.h"
 #include "TempDir.h"
 #include "WatchdogEvents.h"
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -51,7 +53,9 @@ protected:
     void WriteOptions(const std::string& lines) {
         TTempDir::WriteFile(FIni, "[Options]\r\n" + lines);
     }
-    void StartMonitor() { FMonitor = std::make_unique<TMonitor>(FLog, FIni, SystemClock()); }
+    void StartMonitor() {
+        FMonitor = std::make_unique<TMonitor>(FLog, FIni, SystemClock(), TMetrics::Off(), FSession);
+    }
 
     std::string Setting(const char* key) const {
         char value[64];
@@ -69,6 +73,11 @@ protected:
     std::string FIni = FKorvel + "\\korvel.ini";
     std::string FLogFile = FDir.File("korvel.log");
     TLog FLog{FLogFile, true};
+    // A session that a test can end, as Wine's never does.
+    struct TTestSession : TSessionState {
+        std::atomic<bool> IsEnding{false};
+        bool Ending() override { return IsEnding; }
+    } FSession;
     std::unique_ptr<TMonitor> FMonitor;
     char FOldDirectory[MAX_PATH] = {};
 };

@@ -9,11 +9,16 @@
 #include "TempDir.h"
 #include "WinApi.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <iostream>
+#include <regex>
 
 namespace {
 
@@ -49,6 +54,27 @@ TEST(HangDumpNameTest, OnlyTheNewestAreKept) {
 }
 
 // A real dump of a running process, at both levels; figures for the record.
+// The SIDs that file's DACL grants anything to, beside its owner's; empty when unreadable.
+std::vector<std::string> GranteesBesideOwner(const std::string& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    char* text = nullptr;
+    const DWORD parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, parts, nullptr, nullptr, nullptr,
+                              nullptr, &descriptor) != ERROR_SUCCESS ||
+        !ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, parts,
+                                                              &text, nullptr))
+        return {};
+    const std::string sddl = text;
+    LocalFree(text);
+    LocalFree(descriptor);
+    const std::string owner = sddl.substr(2, sddl.find("D:") - 2);
+    std::vector<std::string> grantees;
+    const std::regex ace(R"(\((?:[^;)]*;){5}([^)]*)\))");
+    for (std::sregex_iterator it(sddl.begin(), sddl.end(), ace), end; it != end; ++it)
+        grantees.push_back((*it)[1] == owner ? "owner" : (*it)[1].str());
+    return grantees;
+}
+
 TEST(WriteHangDumpTest, WholeReadableDumpsAtBothLevels) {
     TTempDir folder;
     TChildProcess sleeper(Quoted(TestBinDirectory() + "\\Bystander.exe") + " 60000");
@@ -67,6 +93,11 @@ TEST(WriteHangDumpTest, WholeReadableDumpsAtBothLevels) {
                   << bytes.size() << " bytes\n";
         const auto threads = MinidumpThreadIds(bytes);
         ASSERT_TRUE(threads) << name << " is no minidump with a thread list";
+        // Catches a dump that takes the folder's grants (Everyone, Users) instead of its own.
+        const std::vector<std::string> grantees = GranteesBesideOwner(folder.File(name));
+        EXPECT_FALSE(grantees.empty()) << "no DACL read back";
+        for (const std::string& grantee : grantees)
+            EXPECT_THAT(grantee, testing::AnyOf("owner", "SY", "BA")) << name;
         EXPECT_NE(std::find(threads->begin(), threads->end(), mainThread), threads->end());
     }
     EXPECT_GT(sizes[2], sizes[1]);

@@ -89,11 +89,12 @@ TEST_F(IniFileTest, ValueWrittenByAnotherProcessIsSeenAtTheNextRead) {
     EXPECT_EQ(ini.ReadString("Application", "process_id", "0"), "4343");
 }
 
-// A write held off by another program's open of the file is tried again every 100 ms for 2 s;
-// any other refusal, or a longer one, raises at once with the full path.
+// A read or a write held off by another program's open of the file is tried again every 100 ms for
+// 2 s; any other refusal of a write, or a longer one, raises at once with the full path.
 struct RefusalCase {
     const char* name;
-    bool folderInItsPlace;     // else the file is held open without sharing
+    bool read;             // a held read must never give the default as if the file were missing
+    bool folderInItsPlace; // else the file is held open without sharing
     std::size_t releasedAfter; // pauses until the holder lets go; 0: never
     std::size_t pauses;        // the pauses taken, 100 ms each
     bool written;
@@ -123,26 +124,31 @@ TEST_P(IniFileRefusalTest, RetriesOnlyWhileHeldAndAtMostTwoSeconds) {
             held.Reset();
     });
     try {
-        ini.WriteInteger("Options", "main_timeout", 61);
+        if (c.read)
+            EXPECT_EQ(ini.ReadInteger("Options", "main_timeout", 0), 60);
+        else
+            ini.WriteInteger("Options", "main_timeout", 61);
         EXPECT_TRUE(c.written) << "no error raised";
     } catch (const EIniFileException& e) {
         EXPECT_FALSE(c.written);
-        EXPECT_EQ(e.Message(), "Unable to write to " + FPath);
+        EXPECT_EQ(e.Message(), (c.read ? "Unable to read " : "Unable to write to ") + FPath);
     }
     EXPECT_EQ(pauses, c.pauses);
     held.Reset();
-    EXPECT_EQ(ini.ReadInteger("Options", "main_timeout", 0), c.written            ? 61
+    EXPECT_EQ(ini.ReadInteger("Options", "main_timeout", 0), c.read               ? 60
+                                                             : c.written          ? 61
                                                              : c.folderInItsPlace ? 0
                                                                                   : 60);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, IniFileRefusalTest,
-                         testing::Values(RefusalCase{"HeldForHalfASecond", false, 5, 5, true},
-                                         RefusalCase{"HeldForLonger", false, 0, 20, false},
-                                         RefusalCase{"FolderInItsPlace", true, 0, 0, false}),
-                         [](const testing::TestParamInfo<RefusalCase>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Table, IniFileRefusalTest,
+    testing::Values(RefusalCase{"HeldForHalfASecond", false, false, 5, 5, true},
+                    RefusalCase{"HeldForLonger", false, false, 0, 20, false},
+                    RefusalCase{"FolderInItsPlace", false, true, 0, 0, false},
+                    RefusalCase{"ReadHeldForHalfASecond", true, false, 5, 5, true},
+                    RefusalCase{"ReadHeldForLonger", true, false, 0, 20, false}),
+    [](const testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
 TEST_F(IniFileTest, ReadStringKeepsAtMost2047Characters) {
     TTempDir::WriteFile(FPath, "[Options]\r\nexact=" + std::string(2047, 'a') +

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -33,6 +34,25 @@ TEST(MetricsTest, MissingFolderCostsOneLogLinePerMinute) {
     } // its last write, on the way out, fails within the same minute
     const auto lines = LogLines(logPath);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 2) << lines.size() << " lines";
+}
+
+// The writer's line never falls inside a step line left open by another thread: it follows it.
+TEST(MetricsTest, FailureLineFollowsTheOpenStepLine) {
+    TTempDir dir;
+    const std::string logPath = dir.File("korvel.log");
+    const std::string line = "Metrics not written - " + ReasonText(ERROR_PATH_NOT_FOUND);
+    TFakeClock clock;
+    TLog log(logPath, true);
+    {
+        TMetrics metrics(log, dir.File("missing"), clock);
+        ASSERT_TRUE(WaitForLogLine(logPath, line, 10000));
+        log.Write("Trying to kill...", false);
+        clock.Sleep(60000);
+    } // its last write fails while the step is open
+    log.Write("success", true);
+    const auto lines = LogLines(logPath);
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+              (std::vector<std::string>{"Trying to kill...success", line}));
 }
 
 } // namespace

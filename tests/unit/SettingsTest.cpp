@@ -184,7 +184,7 @@ TEST_F(SettingsTest, ProcessIdWrittenByAnotherHandIsSeenAtTheNextRead) {
     EXPECT_EQ(ReadProcessId(FFile), 777u);
 }
 
-TEST_F(SettingsTest, RefusedWriteBackRaisesWithTheFullPath) {
+TEST_F(SettingsTest, HeldFileRaisesWithTheFullPath) {
     WriteIni("[Options]\r\nmain_timeout=30\r\n");
     // Held without sharing: the profile functions can neither read nor write the file.
     THandle holder(CreateFileA(FIni.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
@@ -194,7 +194,7 @@ TEST_F(SettingsTest, RefusedWriteBackRaisesWithTheFullPath) {
         Load();
         FAIL() << "the settings were loaded";
     } catch (const EIniFileException& e) {
-        EXPECT_EQ(e.Message(), "Unable to write to " + FIni);
+        EXPECT_EQ(e.Message(), "Unable to read " + FIni);
     }
     holder.Reset();
     EXPECT_EQ(ReadIni(), "[Options]\r\nmain_timeout=30\r\n");

@@ -118,6 +118,7 @@ struct ExitCase {
     bool restartOnExit;
     std::uint32_t exitCode;
     const char* firstLine; // after "Log created" and the Recovery line, if any
+    bool sessionEnding;    // no launch until the session's end is called off
 };
 
 class RestartOnExitTest : public MonitorRecoveryTest,
@@ -133,9 +134,16 @@ TEST_P(RestartOnExitTest, EndWithoutShutdownIsStartedAgainAtOnce) {
         std::string("main_timeout=1\r\nstartup_timeout=5\r\n[Recovery]\r\nrestart_on_exit=") +
         (c.restartOnExit ? "1" : "0") + "\r\n");
     TChildProcess first = StartFirstDouble();
+    FSession.IsEnding = c.sessionEnding;
     StartMonitor();
     ASSERT_TRUE(first.WaitForExit(10000));
     EXPECT_EQ(first.ExitCode(), std::optional<std::uint32_t>(c.exitCode));
+    if (c.sessionEnding) {
+        ASSERT_TRUE(WaitForLogLine(FLogFile, "Start held while the session ends.", 30000));
+        Sleep(500); // several polls of the session
+        EXPECT_EQ(ReadTamrixTrace(FTamrix).back().Launch, 1) << "launched while it ended";
+        FSession.IsEnding = false;
+    }
     ASSERT_TRUE(WaitForLogLine(FLogFile, "Trying to start...wait 4 sec...success", 30000));
 
     std::vector<std::string> lines = LogLines(FLogFile);
@@ -152,11 +160,14 @@ TEST_P(RestartOnExitTest, EndWithoutShutdownIsStartedAgainAtOnce) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, RestartOnExitTest,
-    testing::Values(ExitCase{"ExitCode3", true, 3, "Process ended with exit code 3."},
-                    ExitCase{"AccessViolation", true, 0xC0000005u,
-                             "Process ended with exit code 0xC0000005."},
-                    // With the key at 0 the crash is found as a silent heartbeat, as always.
-                    ExitCase{"KeyOff", false, 3, "Main thread not responding."}),
+    testing::Values(
+        ExitCase{"ExitCode3", true, 3, "Process ended with exit code 3.", false},
+        ExitCase{"AccessViolation", true, 0xC0000005u, "Process ended with exit code 0xC0000005.",
+                 false},
+        // With the key at 0 the crash is found as a silent heartbeat, as always.
+        ExitCase{"KeyOff", false, 3, "Main thread not responding.", false},
+        ExitCase{"ExitWhileTheSessionEnds", true, 3, "Process ended with exit code 3.", true},
+        ExitCase{"KillWhileTheSessionEnds", false, 3, "Main thread not responding.", true}),
     [](const testing::TestParamInfo<ExitCase>& info) { return std::string(info.param.name); });
 
 // A Tamrix that signals its shutdown and ends, seen by the supervisor before the main thread has

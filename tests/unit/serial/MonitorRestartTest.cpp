@@ -1,10 +1,13 @@
 // The supervisor with real processes: the Tamrix double hangs, is killed and relaunched; the
 // start-up timeout adjusts itself; the kill and the launch fail in their various ways.
+#include "Deadline.h"
 #include "Errors.h"
+#include "Metrics.h"
 #include "FKorvelEvents.h"
 #include "Handle.h"
 #include "MonitorBed.h"
 #include "Processes.h"
+#include "SharedFile.h"
 #include "TamrixScript.h"
 #include "TempDir.h"
 #include "WatchdogEvents.h"
@@ -307,6 +310,33 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<RecordedProcessCase>& info) {
         return std::string(info.param.name);
     });
+
+// korvel ending during a restart's start-up wait is an orderly end, never a restart given up.
+TEST_F(MonitorRestartTest, StopDuringTheStartupWaitIsNoRestartFailure) {
+    InstallDouble({{"main_interval_ms", 100},
+                   {"call_interval_ms", 100},
+                   {"main_stop_ms", 1500},
+                   {"launch.2.start", 0}});
+    WriteOptions("main_timeout=1\r\nstartup_timeout=3\r\n");
+    TChildProcess first = StartFirstDouble();
+    {
+        TMetrics metrics(FLog, FDir.Path());
+        FMonitor = std::make_unique<TMonitor>(FLog, FIni, SystemClock(), metrics);
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                return ReadSharedFile(FLogFile).value_or("").find("...wait ") != std::string::npos;
+            },
+            30000));
+        FMonitor.reset();
+    }
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    const std::string id = std::to_string(session);
+    const std::string figures = TTempDir::ReadFile(FDir.File("korvel-" + id + ".prom"));
+    EXPECT_NE(figures.find("korvel_restart_failures_total{session=\"" + id + "\"} 0\n"),
+              std::string::npos)
+        << figures;
+}
 
 TEST_F(MonitorRestartTest, DestroyingWhileItSleepsReturnsWithinAPass) {
     WriteOptions("");

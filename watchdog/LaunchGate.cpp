@@ -1,0 +1,9 @@
+#include "LaunchGate.h"
+
+TLaunchGate LaunchGate(bool sessionEnding, bool stopAsked, bool held) noexcept {
+    if (!sessionEnding)
+        return TLaunchGate::Launch;
+    if (stopAsked)
+        return TLaunchGate::Stop;
+    return held ? TLaunchGate::Wait : TLaunchGate::Hold;
+}

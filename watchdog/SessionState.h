@@ -1,0 +1,15 @@
+// TSessionState: whether the logon session korvel runs in is ending, behind an interface so that a
+// test can end a session, which Wine never does.
+#pragma once
+
+class TSessionState {
+public:
+    virtual ~TSessionState() = default;
+    // True from the moment a sign-out, restart or shutdown of this session begins until it is
+    // cancelled. Any thread.
+    virtual bool Ending() = 0;
+};
+
+// The real state, asked of the system at each call. korvel has no window, so it never hears the
+// end-session messages; the system metric tells without one.
+TSessionState& SystemSession();
