@@ -37,7 +37,14 @@ void RunMainLoop(TLog& log, TMetrics& metrics, std::unique_ptr<TMonitor>& monito
         monitor.reset();
         monitor = std::make_unique<TMonitor>(log, metrics);
 
-        if (WaitForEvent(&TKorvelEvents::Shutdown, log, metrics) != WaitResult::Signaled)
+        WaitResult shutdown = WaitForEvent(&TKorvelEvents::Shutdown, log, metrics);
+        // A Tamrix that korvel asked to close signals its shutdown as at any normal end; the
+        // supervisor starts its successor.
+        while (shutdown == WaitResult::Signaled && monitor->Closing()) {
+            TKorvelEvents::KorvelEvents()->Shutdown().ResetEvent();
+            shutdown = WaitForEvent(&TKorvelEvents::Shutdown, log, metrics);
+        }
+        if (shutdown != WaitResult::Signaled)
             continue;
         // Before the shutdown is consumed: a supervisor that then finds Tamrix gone must know that
         // the end was a normal one.

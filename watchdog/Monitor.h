@@ -19,6 +19,7 @@
 #include "Settings.h"
 #include "Throttle.h"
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -43,6 +44,11 @@ public:
     // auto_exit as read when this supervisor was created. Written only by the constructor, so the
     // main thread may read it while the thread runs.
     bool AutoExit() const noexcept { return FSettings.AutoExit; }
+
+    // Main thread. True from korvel's request that Tamrix close until the restart after it is
+    // done: a shutdown signalled meanwhile comes from the instance korvel closed, and is no end of
+    // Tamrix.
+    bool Closing() const noexcept { return FClosing; }
 
     // Any thread, with or without a supervisor. For a wait that was abandoned or failed (or an
     // unknown outcome): writes one "Fatal error: " line and rebuilds the process-wide event set.
@@ -70,8 +76,14 @@ private:
         THandle Process;
     };
     TRecordedProcess OpenRecordedApplication(std::uint32_t processId, unsigned long rights);
-    // Kills Tamrix, then relaunches it.
-    bool RestartApplication();
+    // close_timeout: asks the recorded Tamrix (behind the kill's guard) to close, then waits up to
+    // close_timeout for its end, seeing a stop request within 100 ms. "Trying to close..." and
+    // its outcome; a closed instance is kept among those korvel ended.
+    enum class TClosed : std::uint8_t { Yes, No, Stopped };
+    TClosed CloseApplication();
+    // Asks Tamrix to close first when closeFirst, kills it unless it closed, then relaunches it.
+    // False when the restart failed; nothing when a stop came during the close.
+    std::optional<bool> RestartApplication(bool closeFirst);
     // restart_on_exit, after "Process ended with exit code N.": waits as the crash back-off says,
     // then relaunches. The wait ends without a launch when a stop is asked for or when a Tamrix
     // started by someone else signals its start, which is then the one supervised.
@@ -117,4 +129,5 @@ private:
     // reused while they are held: a look-up never takes one of them, even if it outlives its end.
     std::vector<THandle> FEnded;
     TRepeatThrottle FFatalErrors{60000};
+    std::atomic<bool> FClosing{false};
 };

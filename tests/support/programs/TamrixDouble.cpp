@@ -13,6 +13,8 @@
 //   shutdown_ms=-1        signal the shutdown (start reset first unless keep_startup=1), exit 0
 //   exit_ms=-1            exit with exit_code=0 without any signal, as a crash would
 //   lifetime_ms=600000    exit 0 then at the latest, so a forgotten double never runs forever
+//   window=0              1: a visible window; WM_CLOSE on it signals the shutdown, exit exit_code
+//                         2: a visible window that ignores WM_CLOSE
 //   launch.2.main_stop_ms=3000   applies to the second launch only (launches counted from 1)
 //
 // Times are milliseconds from the program's start; -1 means never. No script at all gives a well-
@@ -21,7 +23,7 @@
 // The launch number lives in <own path>.count. Every action appends one line to <own path with
 // extension .trace>: "<GetTickCount64> <launch> <pid> <what>" with what one of started,
 // pid-recorded, startup-set, main-pulse, call-pulse, main-stopped, call-stopped, busy, shutdown,
-// exit.
+// close-request, close-ignored, exit.
 #include "Handle.h"
 #include "KorvelLink.h"
 #include "KorvelProtocol.h"
@@ -57,6 +59,7 @@ struct TScript {
     std::int64_t ExitMs = Never;
     std::int64_t ExitCode = 0;
     std::int64_t LifetimeMs = 600000;
+    std::int64_t Window = 0;
 };
 
 struct TNumberKey {
@@ -79,6 +82,7 @@ constexpr TNumberKey NumberKeys[] = {
     {"exit_ms", &TScript::ExitMs},
     {"exit_code", &TScript::ExitCode},
     {"lifetime_ms", &TScript::LifetimeMs},
+    {"window", &TScript::Window},
 };
 
 std::string_view Trim(std::string_view text) {
@@ -200,6 +204,47 @@ private:
     std::int64_t FLaunch;
 };
 
+// The window of window=1 or 2, on the main thread, which pumps its messages between actions.
+struct TWindowState {
+    bool ClosesOnRequest = false;
+    bool CloseRequested = false;
+    const TTrace* Trace = nullptr;
+};
+TWindowState WindowState;
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_CLOSE)
+        return DefWindowProcW(window, message, wParam, lParam);
+    WindowState.Trace->Write(WindowState.ClosesOnRequest ? "close-request" : "close-ignored");
+    WindowState.CloseRequested = WindowState.ClosesOnRequest;
+    return 0;
+}
+
+void ShowWindowOfDouble(const TTrace& trace, bool closesOnRequest) {
+    WindowState = {closesOnRequest, false, &trace};
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"TamrixDouble";
+    RegisterClassW(&windowClass);
+    CreateWindowExW(0, L"TamrixDouble", L"Tamrix", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
+                    nullptr, nullptr, windowClass.hInstance, nullptr);
+}
+
+// Sleeps pause ms, handling the window's messages meanwhile.
+void Pause(DWORD pause) {
+    const ULONGLONG end = GetTickCount64() + pause;
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+        const ULONGLONG now = GetTickCount64();
+        if (now >= end || WindowState.CloseRequested)
+            return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+    }
+}
+
 bool IsDue(std::int64_t at, std::int64_t now) {
     return at != Never && at <= now;
 }
@@ -229,6 +274,8 @@ int Run() {
     const bool lateRecord = script.RecordPid != 0 && script.PidAfterStartMs > 0;
     if (script.RecordPid != 0 && !lateRecord)
         recordPid();
+    if (script.Window != 0)
+        ShowWindowOfDouble(trace, script.Window == 1);
 
     const std::int64_t pulsesFrom = std::max<std::int64_t>(script.StartDelayMs, 0);
     std::int64_t startupAt = script.Start != 0 ? script.StartDelayMs : Never;
@@ -306,6 +353,13 @@ int Run() {
             }
             return 0;
         }
+        if (WindowState.CloseRequested) {
+            // A normal end, as the user's click on the close box gives one.
+            link.SignalShutdown();
+            trace.Write("shutdown");
+            trace.Write("exit");
+            return static_cast<int>(script.ExitCode);
+        }
         if (IsDue(exitAt, now)) {
             trace.Write("exit");
             return static_cast<int>(script.ExitCode);
@@ -324,7 +378,7 @@ int Run() {
             wake = now + 1000; // Nothing left to do but the lifetime was never: idle.
         const std::int64_t pause = wake - elapsed();
         if (pause > 0)
-            Sleep(static_cast<DWORD>(std::min<std::int64_t>(pause, 0x7FFFFFFF)));
+            Pause(static_cast<DWORD>(std::min<std::int64_t>(pause, 0x7FFFFFFF)));
     }
 }
 

@@ -159,6 +159,71 @@ INSTANTIATE_TEST_SUITE_P(
                     ExitCase{"KeyOff", false, 3, "Main thread not responding."}),
     [](const testing::TestParamInfo<ExitCase>& info) { return std::string(info.param.name); });
 
+struct CloseCase {
+    const char* name;
+    int window;       // the double's window: 1 closes on WM_CLOSE, 2 ignores it
+    const char* hang; // the heartbeat that stops
+    std::uint32_t exitCode;
+    std::vector<std::string> lines; // after the Recovery line, up to the restart's start step
+};
+
+class CloseFirstTest : public MonitorRecoveryTest, public testing::WithParamInterface<CloseCase> {};
+
+TEST_P(CloseFirstTest, OnlyACallStreamHangIsAskedToCloseBeforeTheKill) {
+    const CloseCase& c = GetParam();
+    InstallDouble({{"main_interval_ms", 100},
+                   {"call_interval_ms", 100},
+                   {"exit_code", 7},
+                   {"window", c.window},
+                   {std::string("launch.1.") + c.hang + "_stop_ms", 1000}});
+    WriteOptions("main_timeout=1\r\ncall_stream_timeout=1\r\nstartup_timeout=5\r\n"
+                 "[Recovery]\r\nclose_timeout=5\r\n");
+    TChildProcess first = StartFirstDouble();
+    StartMonitor();
+    ASSERT_TRUE(first.WaitForExit(30000));
+    const std::uint64_t ended = GetTickCount64();
+    EXPECT_EQ(first.ExitCode(), std::optional<std::uint32_t>(c.exitCode));
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Trying to start...wait 4 sec...success", 30000));
+    Sleep(1500); // no second launch follows
+    std::vector<std::string> expected = {
+        "Log created", "Recovery: hang_dump=0 hang_dump_keep=5 restart_on_exit=0 close_timeout=5"};
+    expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+    expected.push_back("Trying to start...wait 4 sec...success");
+    EXPECT_EQ(LogLines(FLogFile), expected);
+    const std::vector<TTraceRecord> trace = ReadTamrixTrace(FTamrix);
+    EXPECT_EQ(CountTrace(trace, "started"), 2u);
+    if (c.window == 2) {
+        // Killed close_timeout after the request, not before.
+        const auto asked = std::find_if(trace.begin(), trace.end(), [](const TTraceRecord& r) {
+            return r.What == "close-ignored";
+        });
+        ASSERT_NE(asked, trace.end());
+        EXPECT_GE(ended - asked->Tick, 4900u);
+        EXPECT_LE(ended - asked->Tick, 8000u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CloseFirstTest,
+    testing::Values(CloseCase{"Closes",
+                              1,
+                              "call",
+                              7,
+                              {"Call stream thread not responding.", "Trying to close...success"}},
+                    CloseCase{"IgnoresTheRequest",
+                              2,
+                              "call",
+                              12345,
+                              {"Call stream thread not responding.",
+                               "Trying to close...failed - timed out", "Trying to kill...success"}},
+                    // Nobody would read the request: straight to the kill.
+                    CloseCase{"MainThreadHang",
+                              1,
+                              "main",
+                              12345,
+                              {"Main thread not responding.", "Trying to kill...success"}}),
+    [](const testing::TestParamInfo<CloseCase>& info) { return std::string(info.param.name); });
+
 // A Tamrix that signals its shutdown and ends, seen by the supervisor before the main thread has
 // taken the shutdown (here the test plays the main thread, and takes its time): a normal end.
 TEST_F(MonitorRecoveryTest, EndAfterTheShutdownSignalIsNoCrash) {
