@@ -1,5 +1,6 @@
 #include "KorvelMain.h"
 
+#include "EventLog.h"
 #include "FKorvelEvents.h"
 #include "IniFile.h"
 #include "InstallLayout.h"
@@ -11,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 namespace {
 
@@ -70,8 +72,12 @@ int RunKorvel() {
     const TIniFile settingsFile(SettingsFileName());
     const TLogSettings logSettings = TLogSettings::Load(settingsFile);
     const TMetricsSettings metricsSettings = TMetricsSettings::Load(settingsFile);
+    // Outlives the log, whose last line it may report.
+    const TEventLog eventLog(logSettings.EventLog);
     TLog log(LogFileName, true);
     log.SetRotation(std::uint64_t{logSettings.MaxSizeKb} * 1024, logSettings.Keep);
+    if (logSettings.EventLog)
+        log.SetLineObserver([&eventLog](std::string_view line) { eventLog.Report(line); });
     log.Write("Korvel started.", true);
     // Outlives the supervisor, and writes its last file after "Korvel shut down.".
     TMetrics metrics(log, metricsSettings.TextfileFolder);

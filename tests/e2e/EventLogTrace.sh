@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# korvel's events as Wine's ReportEventW traces them (type, category, id, then the string), while
+# the real korvel.exe asks a Tamrix double whose call stream hung to close, and that one closes
+# with its shutdown signal. On the host, in the Wine bed that tools/test.sh exports. Argument: the
+# build folder.
+set -euo pipefail
+BIN=$1/bin
+WINE64="$(dirname "$0")/../../tools/wine"
+DIR=$(mktemp -d /tmp/korvel-eventlog.XXXXXX)
+APP=$DIR/app
+mkdir -p "$APP/logs" "$APP/korvel"
+cp "$BIN/korvel.exe" "$APP/korvel/korvel.exe"
+cp "$BIN/TamrixDouble.exe" "$APP/Tamrix.exe"
+printf '[Options]\r\ncall_stream_timeout=1\r\nstartup_timeout=5\r\n[Recovery]\r\nclose_timeout=5\r\n[Log]\r\nevent_log=1\r\n' \
+    >"$APP/korvel/korvel.ini"
+# The relaunched double shuts down, so that korvel ends (auto_exit).
+printf 'window=1\nexit_code=7\nlaunch.1.call_stop_ms=1500\nlaunch.2.shutdown_ms=3000\n' \
+    >"$APP/Tamrix.script"
+KORVEL_PID="" TAMRIX_PID=""
+finish() {
+    set +e
+    for pid in $KORVEL_PID $TAMRIX_PID; do kill -KILL "$pid" && wait "$pid"; done 2>/dev/null
+    for pid in /proc/[0-9]*; do
+        grep -qF "$APP/Tamrix.exe" "$pid/maps" 2>/dev/null && kill -KILL "${pid#/proc/}"
+    done
+    rm -rf "$DIR"
+}
+trap finish EXIT
+WINEDEBUG=fixme+advapi,warn+eventlog,err+eventlog,trace+eventlog \
+    "$WINE64" "$APP/korvel/korvel.exe" </dev/null >/dev/null 2>"$DIR/stderr" & KORVEL_PID=$!
+"$WINE64" "$APP/Tamrix.exe" </dev/null >/dev/null 2>&1 & TAMRIX_PID=$!
+for _ in $(seq 200); do kill -0 "$KORVEL_PID" 2>/dev/null && sleep 0.3; done
+LOG=$(tr -d '\r' <"$APP/logs/korvel.log" | cut -c21-)
+# "type id" from each call, the string from the line after it.
+EVENTS=$(sed -nE 's/.*:advapi:ReportEventW \([^,]*,0x0*([0-9]+),0x0000,0x0*([0-9a-f]+),.*/\1 \2/p;
+                  s/.*:eventlog:ReportEventW L"(.*)"$/\1/p' "$DIR/stderr" | paste -d' ' - -)
+EXPECTED_LOG="Log created
+Korvel started.
+Process detected.
+Recovery: hang_dump=0 hang_dump_keep=5 restart_on_exit=0 close_timeout=5
+Call stream thread not responding.
+Trying to close...success
+Trying to start...wait 4 sec...success
+Shutdown detected.
+Korvel shut down."
+EXPECTED_EVENTS="4 1 Korvel started.
+2 65 Call stream thread not responding.
+4 c8 Trying to start...wait 4 sec...success
+4 2 Korvel shut down."
+[ "$LOG" = "$EXPECTED_LOG" ] && [ "$EVENTS" = "$EXPECTED_EVENTS" ] ||
+    { printf 'FAILED\n--- log\n%s\n--- events\n%s\n' "$LOG" "$EVENTS" >&2 && exit 1; }
