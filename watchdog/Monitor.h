@@ -1,6 +1,7 @@
 // TMonitor: the supervisor thread, the acts around the decisions of Heartbeat and StartupPlan.
 // While Tamrix runs it polls the heartbeat events every 100 ms, and when one stays away too long it
-// kills Tamrix, relaunches it and waits for its start.
+// kills Tamrix (with close_timeout, after asking it to close when only the call stream hung),
+// relaunches it and waits for its start.
 //
 // Threads: the main thread constructs and destroys it and reads AutoExit; everything else runs on
 // the supervisor's own thread. The log is shared (it has its own lock); the events are fetched from
