@@ -1,56 +1,54 @@
 // Which log lines become which events, and korvel.exe's message table rendering each of them.
 #include "EventLogText.h"
-#include "Handle.h"
 #include "Processes.h"
 #include "Unicode.h"
 #include "WinApi.h"
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {
 
 using namespace KorvelEventId;
-using Level = TEventLevel;
+constexpr auto Info = TEventLevel::Information, Warning = TEventLevel::Warning,
+               Error = TEventLevel::Error;
 
-const std::vector<std::pair<std::string, std::optional<TEventLogEntry>>> Table = {
-    {"Korvel started.", TEventLogEntry{Started, Level::Information}},
-    {"Korvel shut down.", TEventLogEntry{ShutDown, Level::Information}},
-    {"Main thread not responding.", TEventLogEntry{MainThreadNotResponding, Level::Warning}},
-    {"Call stream thread not responding.", TEventLogEntry{CallStreamNotResponding, Level::Warning}},
-    {"Process ended with exit code 0xC0000005.", TEventLogEntry{ProcessEnded, Level::Warning}},
-    {"Trying to start...wait 4 sec...wait 5 sec...success",
-     TEventLogEntry{Restarted, Level::Information}},
-    {"Trying to dump...success (Tamrix-20260101-120000-42.dmp)",
-     TEventLogEntry{Dumped, Level::Information}},
-    {"Trying to kill...failed - process 7 is a.exe, not Tamrix.exe",
-     TEventLogEntry{KillRefused, Level::Error}},
-    {"Trying to close...failed - process 7 runs in another logon session",
-     TEventLogEntry{CloseRefused, Level::Error}},
-    {"Restart failed. Please run the application manually.",
-     TEventLogEntry{RestartFailed, Level::Error}},
-    {"Fatal error: Event object destroyed.", TEventLogEntry{FatalError, Level::Error}},
-    {"Fatal error: EIniFileException: Unable to write to k.ini",
-     TEventLogEntry{FatalError, Level::Error}},
+struct EventCase {
+    std::string line;
+    std::uint32_t id; // 0: no event
+    TEventLevel level;
+};
+
+const std::vector<EventCase> Table = {
+    {"Korvel started.", Started, Info},
+    {"Korvel shut down.", ShutDown, Info},
+    {"Main thread not responding.", MainThreadNotResponding, Warning},
+    {"Call stream thread not responding.", CallStreamNotResponding, Warning},
+    {"Process ended with exit code 0xC0000005.", ProcessEnded, Warning},
+    {"Trying to start...wait 4 sec...wait 5 sec...success", Restarted, Info},
+    {"Trying to dump...success (Tamrix-20260101-120000-42.dmp)", Dumped, Info},
+    {"Trying to kill...failed - process 7 is a.exe, not Tamrix.exe", KillRefused, Error},
+    {"Trying to close...failed - process 7 runs in another logon session", CloseRefused, Error},
+    {"Restart failed. Please run the application manually.", RestartFailed, Error},
+    {"Fatal error: Event object destroyed.", FatalError, Error},
+    {"Fatal error: EIniFileException: Unable to write to k.ini", FatalError, Error},
     // Steps that went as planned, or whose failure the next step reports.
-    {"Process detected.", std::nullopt},
-    {"Trying to kill...success", std::nullopt},
-    {"Trying to close...success", std::nullopt},
-    {"Trying to close...failed - timed out", std::nullopt},
-    {"Trying to close...failed - no window", std::nullopt},
-    {"Trying to start...wait 19 sec...failed", std::nullopt},
-    {"Trying to start...wait 4 sec...Monitor terminated", std::nullopt},
-    {"Trying to dump...failed - no process id recorded", std::nullopt},
-    {"Korvel started. ", std::nullopt},
+    {"Trying to close...success", 0, Info},
+    {"Trying to close...failed - timed out", 0, Info},
+    {"Trying to start...wait 19 sec...failed", 0, Info},
+    {"Trying to start...wait 4 sec...Monitor terminated", 0, Info},
+    {"Trying to dump...failed - no process id recorded", 0, Info},
+    {"Korvel started. ", 0, Info},
 };
 
 TEST(EventLogTextTest, LinesToEvents) {
-    for (const auto& [line, entry] : Table)
-        EXPECT_EQ(EventLogEntryFor(line), entry) << line;
+    for (const EventCase& c : Table) {
+        const std::optional<TEventLogEntry> entry = EventLogEntryFor(c.line);
+        EXPECT_EQ(entry, c.id == 0 ? std::nullopt : std::optional(TEventLogEntry{c.id, c.level}))
+            << c.line;
+    }
 }
 
 // Event Viewer shows the line itself for every id, once the source names korvel.exe.
@@ -58,16 +56,16 @@ TEST(EventLogTextTest, MessageTableRendersEveryId) {
     const HMODULE korvel = LoadLibraryExW(Utf8ToUtf16(TestBinDirectory() + "\\korvel.exe").c_str(),
                                           nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(korvel, nullptr) << GetLastError();
-    for (const auto& [line, entry] : Table) {
-        if (!entry)
+    for (const EventCase& c : Table) {
+        if (c.id == 0)
             continue;
-        const std::wstring text = Utf8ToUtf16(line);
-        const DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(text.c_str())};
+        const std::wstring text = Utf8ToUtf16(c.line);
+        DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(text.c_str())};
         wchar_t shown[512] = {};
-        const DWORD length = FormatMessageW(
-            FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, korvel, entry->Id, 0,
-            shown, 512, reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(arguments)));
-        EXPECT_EQ(Utf16ToUtf8(std::wstring(shown, length)), line + "\r\n") << entry->Id;
+        const DWORD length =
+            FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, korvel,
+                           c.id, 0, shown, 512, reinterpret_cast<va_list*>(arguments));
+        EXPECT_EQ(Utf16ToUtf8(std::wstring(shown, length)), c.line + "\r\n") << c.id;
     }
     FreeLibrary(korvel);
 }

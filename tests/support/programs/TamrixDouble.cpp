@@ -204,45 +204,28 @@ private:
     std::int64_t FLaunch;
 };
 
-// The window of window=1 or 2, on the main thread, which pumps its messages between actions.
-struct TWindowState {
-    bool ClosesOnRequest = false;
-    bool CloseRequested = false;
-    const TTrace* Trace = nullptr;
-};
-TWindowState WindowState;
+// window=1 or 2: the window's state, on the main thread, which handles its messages between
+// actions.
+bool ClosesOnRequest = false;
+bool CloseRequested = false;
+const TTrace* WindowTrace = nullptr;
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message != WM_CLOSE)
         return DefWindowProcW(window, message, wParam, lParam);
-    WindowState.Trace->Write(WindowState.ClosesOnRequest ? "close-request" : "close-ignored");
-    WindowState.CloseRequested = WindowState.ClosesOnRequest;
+    WindowTrace->Write(ClosesOnRequest ? "close-request" : "close-ignored");
+    CloseRequested = ClosesOnRequest;
     return 0;
 }
 
 void ShowWindowOfDouble(const TTrace& trace, bool closesOnRequest) {
-    WindowState = {closesOnRequest, false, &trace};
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = WindowProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"TamrixDouble";
+    ClosesOnRequest = closesOnRequest;
+    WindowTrace = &trace;
+    const WNDCLASSW windowClass{0,       WindowProc, 0,       0,       GetModuleHandleW(nullptr),
+                                nullptr, nullptr,    nullptr, nullptr, L"TamrixDouble"};
     RegisterClassW(&windowClass);
     CreateWindowExW(0, L"TamrixDouble", L"Tamrix", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
                     nullptr, nullptr, windowClass.hInstance, nullptr);
-}
-
-// Sleeps pause ms, handling the window's messages meanwhile.
-void Pause(DWORD pause) {
-    const ULONGLONG end = GetTickCount64() + pause;
-    for (;;) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&message);
-        const ULONGLONG now = GetTickCount64();
-        if (now >= end || WindowState.CloseRequested)
-            return;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
-    }
 }
 
 bool IsDue(std::int64_t at, std::int64_t now) {
@@ -353,7 +336,7 @@ int Run() {
             }
             return 0;
         }
-        if (WindowState.CloseRequested) {
+        if (CloseRequested) {
             // A normal end, as the user's click on the close box gives one.
             link.SignalShutdown();
             trace.Write("shutdown");
@@ -377,11 +360,16 @@ int Run() {
         if (wake == Never)
             wake = now + 1000; // Nothing left to do but the lifetime was never: idle.
         const std::int64_t pause = wake - elapsed();
+        const DWORD wait = static_cast<DWORD>(std::clamp<std::int64_t>(pause, 0, 0x7FFFFFFF));
         // Without a window, no message queue: the double stays what it was for every other test.
-        if (pause > 0 && script.Window != 0)
-            Pause(static_cast<DWORD>(std::min<std::int64_t>(pause, 0x7FFFFFFF)));
-        else if (pause > 0)
-            Sleep(static_cast<DWORD>(std::min<std::int64_t>(pause, 0x7FFFFFFF)));
+        // A message ends the pause early; the next pass sleeps on.
+        if (script.Window == 0) {
+            Sleep(wait);
+            continue;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, wait, QS_ALLINPUT);
+        for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);)
+            DispatchMessageW(&message);
     }
 }
 
