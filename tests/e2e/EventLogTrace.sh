@@ -13,16 +13,12 @@ cp "$BIN/korvel.exe" "$APP/korvel/korvel.exe"
 cp "$BIN/TamrixDouble.exe" "$APP/Tamrix.exe"
 printf '%s\r\n' '[Options]' call_stream_timeout=1 startup_timeout=5 '[Recovery]' close_timeout=5 \
     '[Log]' event_log=1 >"$APP/korvel/korvel.ini"
-# The relaunched double shuts down, so that korvel ends (auto_exit).
-printf 'window=1\nexit_code=7\nlaunch.1.call_stop_ms=1500\nlaunch.2.shutdown_ms=3000\n' \
-    >"$APP/Tamrix.script"
+# The relaunched double shuts down, so that korvel ends (auto_exit); no double outlives 30 s.
+printf '%s\n' lifetime_ms=30000 window=1 exit_code=7 launch.1.call_stop_ms=1500 \
+    launch.2.shutdown_ms=3000 >"$APP/Tamrix.script"
 KORVEL_PID="" TAMRIX_PID=""
 finish() {
-    set +e
     for pid in $KORVEL_PID $TAMRIX_PID; do kill -KILL "$pid" && wait "$pid"; done 2>/dev/null
-    for pid in /proc/[0-9]*; do
-        grep -qF "$APP/Tamrix.exe" "$pid/maps" 2>/dev/null && kill -KILL "${pid#/proc/}"
-    done
     rm -rf "$DIR"
 }
 trap finish EXIT
