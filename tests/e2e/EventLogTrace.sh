@@ -14,7 +14,7 @@ cp "$BIN/TamrixDouble.exe" "$APP/Tamrix.exe"
 printf '%s\r\n' '[Options]' call_stream_timeout=1 startup_timeout=5 '[Recovery]' close_timeout=5 \
     '[Log]' event_log=1 >"$APP/korvel/korvel.ini"
 # The relaunched double shuts down, so that korvel ends (auto_exit); no double outlives 30 s.
-printf '%s\n' lifetime_ms=30000 window=1 exit_code=7 launch.1.call_stop_ms=1500 \
+printf '%s\n' lifetime_ms=30000 window=1 launch.1.call_stop_ms=1500 \
     launch.2.shutdown_ms=3000 >"$APP/Tamrix.script"
 KORVEL_PID="" TAMRIX_PID=""
 finish() {

@@ -13,7 +13,7 @@
 //   shutdown_ms=-1        signal the shutdown (start reset first unless keep_startup=1), exit 0
 //   exit_ms=-1            exit with exit_code=0 without any signal, as a crash would
 //   lifetime_ms=600000    exit 0 then at the latest, so a forgotten double never runs forever
-//   window=0              1: a visible window; WM_CLOSE on it signals the shutdown, exit exit_code
+//   window=0              1: a visible window; WM_CLOSE on it acts as shutdown_ms does at once
 //                         2: a visible window that ignores WM_CLOSE
 //   launch.2.main_stop_ms=3000   applies to the second launch only (launches counted from 1)
 //
@@ -320,7 +320,8 @@ int Run() {
             trace.Write("busy");
             busyAt = Never;
         }
-        if (IsDue(shutdownAt, now)) {
+        // A close request is a normal end, as the user's click on the close box gives one.
+        if (IsDue(shutdownAt, now) || CloseRequested) {
             // Traced first, so that the process ends right after the signal, as a real Tamrix
             // may: the watchdog must cope with the end arriving before it has taken the shutdown.
             trace.Write("shutdown");
@@ -335,13 +336,6 @@ int Run() {
                 link.SignalShutdown();
             }
             return 0;
-        }
-        if (CloseRequested) {
-            // A normal end, as the user's click on the close box gives one.
-            link.SignalShutdown();
-            trace.Write("shutdown");
-            trace.Write("exit");
-            return static_cast<int>(script.ExitCode);
         }
         if (IsDue(exitAt, now)) {
             trace.Write("exit");
@@ -360,16 +354,14 @@ int Run() {
         if (wake == Never)
             wake = now + 1000; // Nothing left to do but the lifetime was never: idle.
         const std::int64_t pause = wake - elapsed();
-        const DWORD wait = static_cast<DWORD>(std::clamp<std::int64_t>(pause, 0, 0x7FFFFFFF));
+        const DWORD wait = static_cast<DWORD>(std::min<std::int64_t>(pause, 0x7FFFFFFF));
         // Without a window, no message queue: the double stays what it was for every other test.
         // A message ends the pause early; the next pass sleeps on.
-        if (script.Window == 0) {
+        if (pause > 0 && script.Window == 0)
             Sleep(wait);
-            continue;
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, wait, QS_ALLINPUT);
-        for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);)
-            DispatchMessageW(&message);
+        else if (pause > 0 && MsgWaitForMultipleObjects(0, nullptr, FALSE, wait, QS_ALLINPUT) == 0)
+            for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);)
+                DispatchMessageW(&message);
     }
 }
 
