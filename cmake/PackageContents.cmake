@@ -41,6 +41,7 @@ set(expected
     kit/KorvelLink.h
     kit/KorvelProtocol.h
     kit/sample/SampleApp.cpp
+    korvel-alerts.yml
     korvel-task.xml
     korvel.exe
     korvel.ini

@@ -5,8 +5,10 @@
 #include "LogRotation.h"
 #include "LogText.h"
 #include "Unicode.h"
+#include "ScopeExit.h"
 #include "WinApi.h"
 
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -137,6 +139,7 @@ void TLog::SetFileName(const std::string& fileName) {
         return;
     FFileName = fileName;
     FLineStart = true;
+    FObservedLine.clear();
     FFile.Assign(FFileName);
 }
 
@@ -146,10 +149,26 @@ void TLog::SetRotation(std::uint64_t maxBytes, std::uint32_t keep) {
     FKeep = keep;
 }
 
+void TLog::SetLineObserver(std::function<void(std::string_view)> observer) {
+    std::lock_guard lock(FWriteLock);
+    FLineObserver = std::move(observer);
+}
+
 bool TLog::Write(std::string_view message, bool lineEnd) {
     // The caller may log a failure before it reads or reports the code.
     const TKeepLastError keep;
+    std::optional<std::string> completed;
+    // After the lock is released: an observer that takes its time holds up no other thread's line.
+    const TScopeExit observe([&] {
+        if (completed && FLineObserver)
+            FLineObserver(*completed);
+    });
     std::lock_guard lock(FWriteLock);
+    if (FLineObserver) {
+        FObservedLine += message;
+        if (lineEnd)
+            completed = std::exchange(FObservedLine, {});
+    }
     const bool written = WriteLocked(message, lineEnd);
     WriteHeldAside();
     return written;

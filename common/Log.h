@@ -45,6 +45,12 @@ public:
     // line gets through; no older copy is lost to the refusal. Any thread.
     void SetRotation(std::uint64_t maxBytes, std::uint32_t keep);
 
+    // observer is called with each completed line: the messages since the line began, without
+    // timestamp and line end; a step and its outcome as one line. It runs on the thread whose
+    // Write ended the line, after that Write and outside the log's lock, whether or not the line
+    // reached the file; it must not raise. Set it before a second thread writes.
+    void SetLineObserver(std::function<void(std::string_view)> observer);
+
 private:
     // The open-write-close state of the log file. Every step raises EInOutError when the OS refuses
     // it. Only the thread inside Write (under FWriteLock) touches it.
@@ -100,5 +106,7 @@ private:
     TClock& FClock;
     std::uint64_t FMaxBytes = 0;
     std::uint32_t FKeep = 0;
-    std::mutex FWriteLock; // one Write, SetFileName or SetRotation at a time
+    std::function<void(std::string_view)> FLineObserver;
+    std::string FObservedLine; // the pieces of the line not yet ended
+    std::mutex FWriteLock;     // one Write, SetFileName or SetRotation at a time
 };

@@ -13,11 +13,22 @@ command -v xmllint >/dev/null 2>&1 || missing+=(libxml2-utils)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
 # The scraper of the metrics test: its textfile collector reads what windows_exporter's reads.
 command -v prometheus-node-exporter >/dev/null 2>&1 || missing+=(prometheus-node-exporter)
+# promtool, for the alert rules that ship beside korvel.
+command -v promtool >/dev/null 2>&1 || missing+=(prometheus)
 
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     $sudo apt-get update -qq
+    # Only the tools are wanted: the packages' daemons must not start, and on a machine without
+    # systemd a refused start would fail the install (prometheus' postinst exits on it). A policy
+    # of our own, only while we install and only where the machine has none.
+    policy=/usr/sbin/policy-rc.d
+    if [ ! -e "$policy" ]; then
+        trap '$sudo rm -f "$policy"' EXIT
+        printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null
+        $sudo chmod 755 "$policy"
+    fi
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
 fi

@@ -1,5 +1,6 @@
 #include "KorvelMain.h"
 
+#include "EventLog.h"
 #include "FKorvelEvents.h"
 #include "IniFile.h"
 #include "InstallLayout.h"
@@ -11,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 namespace {
 
@@ -37,7 +39,14 @@ void RunMainLoop(TLog& log, TMetrics& metrics, std::unique_ptr<TMonitor>& monito
         monitor.reset();
         monitor = std::make_unique<TMonitor>(log, metrics);
 
-        if (WaitForEvent(&TKorvelEvents::Shutdown, log, metrics) != WaitResult::Signaled)
+        WaitResult shutdown = WaitForEvent(&TKorvelEvents::Shutdown, log, metrics);
+        // A Tamrix that korvel asked to close signals its shutdown as at any normal end; the
+        // supervisor starts its successor.
+        while (shutdown == WaitResult::Signaled && monitor->Closing()) {
+            TKorvelEvents::KorvelEvents()->Shutdown().ResetEvent();
+            shutdown = WaitForEvent(&TKorvelEvents::Shutdown, log, metrics);
+        }
+        if (shutdown != WaitResult::Signaled)
             continue;
         // Before the shutdown is consumed: a supervisor that then finds Tamrix gone must know that
         // the end was a normal one.
@@ -64,8 +73,12 @@ int RunKorvel() {
     const TIniFile settingsFile(SettingsFileName());
     const TLogSettings logSettings = TLogSettings::Load(settingsFile);
     const TMetricsSettings metricsSettings = TMetricsSettings::Load(settingsFile);
+    // Outlives the log, whose last line it may report.
+    const TEventLog eventLog(logSettings.EventLog);
     TLog log(LogFileName, true);
     log.SetRotation(std::uint64_t{logSettings.MaxSizeKb} * 1024, logSettings.Keep);
+    if (logSettings.EventLog)
+        log.SetLineObserver([&eventLog](std::string_view line) { eventLog.Report(line); });
     log.Write("Korvel started.", true);
     // The last line, on the way out of the loop and when an error passes out of it, even one of
     // the metrics writer's making.

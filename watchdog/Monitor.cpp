@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -33,6 +34,31 @@ TImageVerdict CheckApplication(HANDLE process, std::uint32_t processId) {
         return ImageQueryFailed(GetLastError());
     return ImageVerdict(processId, Utf16ToUtf8(std::wstring_view(image, length)),
                         session == ownSession, SameSystemFileName);
+}
+
+// WM_CLOSE to every visible top-level window of the process: what its user's click on the close
+// box would send. Gives how many windows were asked.
+std::size_t PostCloseToWindows(std::uint32_t processId) {
+    struct TSearch {
+        DWORD ProcessId;
+        std::vector<HWND> Windows;
+    } search{processId, {}};
+    // Collected first, posted after: a window that goes while the list is walked changes nothing.
+    EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+            auto& found = *reinterpret_cast<TSearch*>(parameter);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == found.ProcessId && IsWindowVisible(window))
+                found.Windows.push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    std::size_t asked = 0;
+    for (HWND window : search.Windows)
+        if (PostMessageW(window, WM_CLOSE, 0, 0))
+            ++asked;
+    return asked;
 }
 
 } // namespace
@@ -187,7 +213,12 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
         FMetrics.RestartBegun(TRestartCause::Hang);
         if (FSettings.HangDump != 0)
             DumpApplication();
-        ok = RestartApplication();
+        // A main thread that does not respond would never read the request to close.
+        const std::optional<bool> restarted =
+            RestartApplication(FSettings.CloseTimeout != 0 && IsResponding(verdict.Main));
+        if (!restarted)
+            return false;
+        ok = *restarted;
     }
     // Fresh windows for the new instance before anything else can fail: a refused write-back
     // below must not make the next pass find the new instance overdue.
@@ -250,12 +281,67 @@ void TMonitor::ReportFatalError(const std::exception_ptr& error) {
     }
 }
 
-bool TMonitor::RestartApplication() {
-    // The followed instance is about to be killed: its end is korvel's doing, never a crash.
+std::optional<bool> TMonitor::RestartApplication(bool closeFirst) {
+    // The followed instance is about to be closed or killed: its end is korvel's doing, never a
+    // crash.
     FApplication.Reset();
     FEnded.clear();
-    KillApplication();
+    // Up to the end of the start step: the closed instance may signal its shutdown late.
+    FClosing = closeFirst;
+    const TScopeExit closing([&] { FClosing = false; });
+    const TClosed closed = closeFirst ? CloseApplication() : TClosed::No;
+    if (closed == TClosed::Stopped)
+        return std::nullopt;
+    if (closed == TClosed::Yes)
+        // As after a kill: the system may still be tearing the closed process down.
+        FClock.Sleep(1000);
+    else
+        KillApplication();
     return StartApplication();
+}
+
+TMonitor::TClosed TMonitor::CloseApplication() {
+    FLog.Write("Trying to close...", false);
+    const std::optional<std::uint32_t> read = ReadRecordedProcessId();
+    if (!read)
+        return TClosed::No;
+    const std::uint32_t processId = *read;
+    if (processId == 0) {
+        FLog.Write("failed - no process id recorded", true);
+        return TClosed::No;
+    }
+    TRecordedProcess recorded =
+        OpenRecordedApplication(processId, SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION);
+    if (!recorded.Process)
+        return TClosed::No;
+    if (PostCloseToWindows(processId) == 0) {
+        FLog.Write("failed - no window", true);
+        return TClosed::No;
+    }
+    const std::uint32_t begin = FClock.Ticks();
+    const std::uint32_t limit = FSettings.CloseTimeout * 1000;
+    for (;;) {
+        const std::uint32_t elapsed = FClock.Ticks() - begin;
+        const DWORD wait = WaitForSingleObject(recorded.Process.Get(), 0);
+        if (wait == WAIT_OBJECT_0) {
+            FLog.Write("success", true);
+            FEnded.push_back(std::move(recorded.Process));
+            return TClosed::Yes;
+        }
+        if (Terminated()) {
+            FLog.Write("Monitor terminated", true);
+            return TClosed::Stopped;
+        }
+        if (wait == WAIT_FAILED) {
+            FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
+            return TClosed::No;
+        }
+        if (elapsed >= limit) {
+            FLog.Write("failed - timed out", true);
+            return TClosed::No;
+        }
+        FClock.Sleep(std::min<std::uint32_t>(100, limit - elapsed));
+    }
 }
 
 TMonitor::TAfterExit TMonitor::RestartAfterExit(std::uint32_t now) {

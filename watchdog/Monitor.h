@@ -1,6 +1,7 @@
 // TMonitor: the supervisor thread, the acts around the decisions of Heartbeat and StartupPlan.
 // While Tamrix runs it polls the heartbeat events every 100 ms, and when one stays away too long it
-// kills Tamrix, relaunches it and waits for its start.
+// kills Tamrix (with close_timeout, after asking it to close when only the call stream hung),
+// relaunches it and waits for its start.
 //
 // Threads: the main thread constructs and destroys it and reads AutoExit; everything else runs on
 // the supervisor's own thread. The log is shared (it has its own lock); the events are fetched from
@@ -20,6 +21,7 @@
 #include "Settings.h"
 #include "Throttle.h"
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -44,6 +46,11 @@ public:
     // auto_exit as read when this supervisor was created. Written only by the constructor, so the
     // main thread may read it while the thread runs.
     bool AutoExit() const noexcept { return FSettings.AutoExit; }
+
+    // Main thread. True from korvel's request that Tamrix close until the restart after it is
+    // done: a shutdown signalled meanwhile comes from the instance korvel closed, and is no end of
+    // Tamrix.
+    bool Closing() const noexcept { return FClosing; }
 
     // Any thread, with or without a supervisor. For a wait that was abandoned or failed (or an
     // unknown outcome): writes one "Fatal error: " line and rebuilds the process-wide event set.
@@ -74,8 +81,14 @@ private:
     // For a step whose log line is open: the recorded process id (0 when none is recorded), or
     // nothing when the settings file stayed held, the line then ending with "failed - " and why.
     std::optional<std::uint32_t> ReadRecordedProcessId();
-    // Kills Tamrix, then relaunches it.
-    bool RestartApplication();
+    // close_timeout: asks the recorded Tamrix (behind the kill's guard) to close, then waits up to
+    // close_timeout for its end, seeing a stop request within 100 ms. "Trying to close..." and
+    // its outcome; a closed instance is kept among those korvel ended.
+    enum class TClosed : std::uint8_t { Yes, No, Stopped };
+    TClosed CloseApplication();
+    // Asks Tamrix to close first when closeFirst, kills it unless it closed, then relaunches it.
+    // False when the restart failed; nothing when a stop came during the close.
+    std::optional<bool> RestartApplication(bool closeFirst);
     // restart_on_exit, after "Process ended with exit code N.": waits as the crash back-off says,
     // then relaunches. The wait ends without a launch when a stop is asked for or when a Tamrix
     // started by someone else signals its start, which is then the one supervised.
@@ -125,4 +138,5 @@ private:
     // reused while they are held: a look-up never takes one of them, even if it outlives its end.
     std::vector<THandle> FEnded;
     TRepeatThrottle FFatalErrors{60000};
+    std::atomic<bool> FClosing{false};
 };

@@ -52,17 +52,22 @@ TSettings TSettings::Load(TIniFile& file) {
     std::uint32_t restartOnExit = settings.RestartOnExit ? 1 : 0;
     ReadClamped(file, RecoverySection, restartOnExit, "restart_on_exit", 0, 1);
     settings.RestartOnExit = restartOnExit != 0;
+    ReadClamped(file, RecoverySection, settings.CloseTimeout, "close_timeout", 0, 60);
     return settings;
 }
 
 std::string TSettings::RecoveryLine() const {
     const TSettings defaults;
     if (HangDump == defaults.HangDump && HangDumpKeep == defaults.HangDumpKeep &&
-        RestartOnExit == defaults.RestartOnExit)
+        RestartOnExit == defaults.RestartOnExit && CloseTimeout == defaults.CloseTimeout)
         return {};
-    return "Recovery: hang_dump=" + std::to_string(HangDump) +
-           " hang_dump_keep=" + std::to_string(HangDumpKeep) +
-           " restart_on_exit=" + (RestartOnExit ? "1" : "0");
+    std::string line = "Recovery: hang_dump=" + std::to_string(HangDump) +
+                       " hang_dump_keep=" + std::to_string(HangDumpKeep) +
+                       " restart_on_exit=" + (RestartOnExit ? "1" : "0");
+    // Only when on: the line of a configuration written before the key existed stays as it was.
+    if (CloseTimeout != defaults.CloseTimeout)
+        line += " close_timeout=" + std::to_string(CloseTimeout);
+    return line;
 }
 
 void TSettings::WriteStartupTimeout(TIniFile& file, std::uint32_t seconds) {
@@ -78,6 +83,9 @@ TLogSettings TLogSettings::Load(const TIniFile& file) {
     if (settings.MaxSizeKb != 0)
         settings.MaxSizeKb = static_cast<std::uint32_t>(Max64(settings.MaxSizeKb, 64));
     ReadClamped(file, LogSection, settings.Keep, "keep", 1, 20);
+    std::uint32_t eventLog = settings.EventLog ? 1 : 0;
+    ReadClamped(file, LogSection, eventLog, "event_log", 0, 1);
+    settings.EventLog = eventLog != 0;
     return settings;
 }
 

@@ -22,6 +22,7 @@ struct TSettings {
     std::uint32_t HangDump = 0;     // 1: stacks, threads, handles, modules; 2: and all memory
     std::uint32_t HangDumpKeep = 5; // Tamrix dumps kept in the log folder
     bool RestartOnExit = false;     // a Tamrix that ends without its shutdown is started again
+    std::uint32_t CloseTimeout = 0; // 0: off; seconds a Tamrix asked to close has to end
 
     // Reads the five options in their fixed order and forces each into its range (as unsigned: a
     // negative number ends at the upper bound), writing each back at once, so that the file always
@@ -33,8 +34,9 @@ struct TSettings {
     // What a restart has learnt, kept for the next one. Raises EIniFileException when refused.
     static void WriteStartupTimeout(TIniFile& file, std::uint32_t seconds);
 
-    // "Recovery: hang_dump=N hang_dump_keep=N restart_on_exit=N" with the values in force; empty
-    // while all three are at their defaults, so that the log stays as it always was.
+    // "Recovery: hang_dump=N hang_dump_keep=N restart_on_exit=N" with the values in force, and
+    // " close_timeout=N" when that is on; empty while all are at their defaults, so that the log
+    // stays as it always was.
     std::string RecoveryLine() const;
 };
 
@@ -43,8 +45,9 @@ struct TSettings {
 struct TLogSettings {
     std::uint32_t MaxSizeKb = 0; // 0: no bound; otherwise 64..1048576 (1 GB)
     std::uint32_t Keep = 2;      // older copies kept, 1..20
+    bool EventLog = false;       // every main event reported to the Application event log too
 
-    // Reads both keys by the rules of the other sections (unsigned, clamped into range). A
+    // Reads the keys by the rules of the other sections (unsigned, clamped into range). A
     // missing file gives the defaults and stays missing.
     static TLogSettings Load(const TIniFile& file);
 };

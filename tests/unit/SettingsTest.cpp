@@ -124,6 +124,7 @@ struct RecoveryCase {
     const char* expected;
     std::uint32_t logMaxSizeKb = 0; // section Log, read the same way
     std::uint32_t logKeep = 2;
+    bool logEventLog = false;
 };
 
 class RecoveryTest : public SettingsTest, public testing::WithParamInterface<RecoveryCase> {};
@@ -134,6 +135,7 @@ TEST_P(RecoveryTest, ClampedAndShownOnlyWhenNotTheDefaults) {
     const TLogSettings log = TLogSettings::Load(FFile);
     EXPECT_EQ(log.MaxSizeKb, GetParam().logMaxSizeKb);
     EXPECT_EQ(log.Keep, GetParam().logKeep);
+    EXPECT_EQ(log.EventLog, GetParam().logEventLog);
     // Never written back: the sections hold just what their user wrote.
     const std::string text = ReadIni();
     EXPECT_EQ(text.substr(text.find("[Recovery]\r\n") + 12), GetParam().lines);
@@ -152,7 +154,10 @@ INSTANTIATE_TEST_SUITE_P(
                                  "Recovery: hang_dump=0 hang_dump_keep=100 restart_on_exit=0"},
                     RecoveryCase{"[Log]\r\nmax_size_kb=0\r\nkeep=0\r\n", "", 0, 1},
                     RecoveryCase{"[Log]\r\nmax_size_kb=1\r\nkeep=50\r\n", "", 64, 20},
-                    RecoveryCase{"[Log]\r\nmax_size_kb=2000000\r\n", "", 1048576}));
+                    RecoveryCase{"[Log]\r\nmax_size_kb=2000000\r\n", "", 1048576},
+                    RecoveryCase{"close_timeout=0\r\n[Log]\r\nevent_log=-1\r\n", "", 0, 2, true},
+                    RecoveryCase{"close_timeout=61\r\n", "Recovery: hang_dump=0 hang_dump_keep=5 "
+                                                         "restart_on_exit=0 close_timeout=60"}));
 
 struct ProcessIdCase {
     const char* line; // nullptr: no key at all

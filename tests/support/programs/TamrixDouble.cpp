@@ -13,6 +13,8 @@
 //   shutdown_ms=-1        signal the shutdown (start reset first unless keep_startup=1), exit 0
 //   exit_ms=-1            exit with exit_code=0 without any signal, as a crash would
 //   lifetime_ms=600000    exit 0 then at the latest, so a forgotten double never runs forever
+//   window=0              1: a visible window; WM_CLOSE on it acts as shutdown_ms does at once
+//                         2: a visible window that ignores WM_CLOSE
 //   launch.2.main_stop_ms=3000   applies to the second launch only (launches counted from 1)
 //
 // Times are milliseconds from the program's start; -1 means never. No script at all gives a well-
@@ -21,7 +23,7 @@
 // The launch number lives in <own path>.count. Every action appends one line to <own path with
 // extension .trace>: "<GetTickCount64> <launch> <pid> <what>" with what one of started,
 // pid-recorded, startup-set, main-pulse, call-pulse, main-stopped, call-stopped, busy, shutdown,
-// exit.
+// close-request, close-ignored, exit.
 #include "Handle.h"
 #include "KorvelLink.h"
 #include "KorvelProtocol.h"
@@ -57,6 +59,7 @@ struct TScript {
     std::int64_t ExitMs = Never;
     std::int64_t ExitCode = 0;
     std::int64_t LifetimeMs = 600000;
+    std::int64_t Window = 0;
 };
 
 struct TNumberKey {
@@ -79,6 +82,7 @@ constexpr TNumberKey NumberKeys[] = {
     {"exit_ms", &TScript::ExitMs},
     {"exit_code", &TScript::ExitCode},
     {"lifetime_ms", &TScript::LifetimeMs},
+    {"window", &TScript::Window},
 };
 
 std::string_view Trim(std::string_view text) {
@@ -200,6 +204,30 @@ private:
     std::int64_t FLaunch;
 };
 
+// window=1 or 2: the window's state, on the main thread, which handles its messages between
+// actions.
+bool ClosesOnRequest = false;
+bool CloseRequested = false;
+const TTrace* WindowTrace = nullptr;
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_CLOSE)
+        return DefWindowProcW(window, message, wParam, lParam);
+    WindowTrace->Write(ClosesOnRequest ? "close-request" : "close-ignored");
+    CloseRequested = ClosesOnRequest;
+    return 0;
+}
+
+void ShowWindowOfDouble(const TTrace& trace, bool closesOnRequest) {
+    ClosesOnRequest = closesOnRequest;
+    WindowTrace = &trace;
+    const WNDCLASSW windowClass{0,       WindowProc, 0,       0,       GetModuleHandleW(nullptr),
+                                nullptr, nullptr,    nullptr, nullptr, L"TamrixDouble"};
+    RegisterClassW(&windowClass);
+    CreateWindowExW(0, L"TamrixDouble", L"Tamrix", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
+                    nullptr, nullptr, windowClass.hInstance, nullptr);
+}
+
 bool IsDue(std::int64_t at, std::int64_t now) {
     return at != Never && at <= now;
 }
@@ -229,6 +257,8 @@ int Run() {
     const bool lateRecord = script.RecordPid != 0 && script.PidAfterStartMs > 0;
     if (script.RecordPid != 0 && !lateRecord)
         recordPid();
+    if (script.Window != 0)
+        ShowWindowOfDouble(trace, script.Window == 1);
 
     const std::int64_t pulsesFrom = std::max<std::int64_t>(script.StartDelayMs, 0);
     std::int64_t startupAt = script.Start != 0 ? script.StartDelayMs : Never;
@@ -290,7 +320,8 @@ int Run() {
             trace.Write("busy");
             busyAt = Never;
         }
-        if (IsDue(shutdownAt, now)) {
+        // A close request is a normal end, as the user's click on the close box gives one.
+        if (IsDue(shutdownAt, now) || CloseRequested) {
             // Traced first, so that the process ends right after the signal, as a real Tamrix
             // may: the watchdog must cope with the end arriving before it has taken the shutdown.
             trace.Write("shutdown");
@@ -323,8 +354,14 @@ int Run() {
         if (wake == Never)
             wake = now + 1000; // Nothing left to do but the lifetime was never: idle.
         const std::int64_t pause = wake - elapsed();
-        if (pause > 0)
-            Sleep(static_cast<DWORD>(std::min<std::int64_t>(pause, 0x7FFFFFFF)));
+        const DWORD wait = static_cast<DWORD>(std::min<std::int64_t>(pause, 0x7FFFFFFF));
+        // Without a window, no message queue: the double stays what it was for every other test.
+        // A message ends the pause early; the next pass sleeps on.
+        if (pause > 0 && script.Window == 0)
+            Sleep(wait);
+        else if (pause > 0 && MsgWaitForMultipleObjects(0, nullptr, FALSE, wait, QS_ALLINPUT) == 0)
+            for (MSG message; PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);)
+                DispatchMessageW(&message);
     }
 }
 

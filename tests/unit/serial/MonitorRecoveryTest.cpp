@@ -170,6 +170,60 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{"KillWhileTheSessionEnds", false, 3, "Main thread not responding.", true}),
     [](const testing::TestParamInfo<ExitCase>& info) { return std::string(info.param.name); });
 
+struct CloseCase {
+    const char* name;
+    int window;       // the double's window: 1 closes on WM_CLOSE, 2 ignores it
+    const char* hang; // the heartbeat that stops, and its line
+    const char* hangLine;
+    const char* closeLine;  // nullptr: no close step
+    std::uint32_t exitCode; // 12345: killed
+};
+
+class CloseFirstTest : public MonitorRecoveryTest, public testing::WithParamInterface<CloseCase> {};
+
+TEST_P(CloseFirstTest, OnlyACallStreamHangIsAskedToCloseBeforeTheKill) {
+    const CloseCase& c = GetParam();
+    InstallDouble({{"main_interval_ms", 100},
+                   {"call_interval_ms", 100},
+                   {"window", c.window},
+                   {std::string("launch.1.") + c.hang + "_stop_ms", 1000}});
+    WriteOptions("main_timeout=1\r\ncall_stream_timeout=1\r\nstartup_timeout=5\r\n"
+                 "[Recovery]\r\nclose_timeout=5\r\n");
+    TChildProcess first = StartFirstDouble();
+    StartMonitor();
+    ASSERT_TRUE(first.WaitForExit(30000));
+    const std::uint64_t ended = GetTickCount64();
+    EXPECT_EQ(first.ExitCode(), std::optional<std::uint32_t>(c.exitCode));
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Trying to start...wait 4 sec...success", 30000));
+    Sleep(1500); // no second launch follows
+    std::vector<std::string> expected = {
+        "Log created", "Recovery: hang_dump=0 hang_dump_keep=5 restart_on_exit=0 close_timeout=5",
+        c.hangLine};
+    if (c.closeLine)
+        expected.push_back(c.closeLine);
+    if (c.exitCode == 12345)
+        expected.push_back("Trying to kill...success");
+    expected.push_back("Trying to start...wait 4 sec...success");
+    EXPECT_EQ(LogLines(FLogFile), expected);
+    // Killed close_timeout after the request, not before.
+    for (const TTraceRecord& r : ReadTamrixTrace(FTamrix))
+        if (r.What == "close-ignored") {
+            EXPECT_GE(ended - r.Tick, 4900u);
+            EXPECT_LE(ended - r.Tick, 8000u);
+        }
+}
+
+constexpr const char* CallHang = "Call stream thread not responding.";
+INSTANTIATE_TEST_SUITE_P(
+    Table, CloseFirstTest,
+    testing::Values(CloseCase{"Closes", 1, "call", CallHang, "Trying to close...success", 0},
+                    CloseCase{"IgnoresTheRequest", 2, "call", CallHang,
+                              "Trying to close...failed - timed out", 12345},
+                    // Nobody would read the request: straight to the kill.
+                    CloseCase{"MainThreadHang", 1, "main", "Main thread not responding.", nullptr,
+                              12345}),
+    [](const testing::TestParamInfo<CloseCase>& info) { return std::string(info.param.name); });
+
 // A Tamrix that signals its shutdown and ends, seen by the supervisor before the main thread has
 // taken the shutdown (here the test plays the main thread, and takes its time): a normal end.
 TEST_F(MonitorRecoveryTest, EndAfterTheShutdownSignalIsNoCrash) {
