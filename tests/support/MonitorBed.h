@@ -31,6 +31,8 @@ enum class TTamrixAct : std::uint8_t { Healthy, MainHang, CallStreamHang, Crash,
 struct TLaunchAct {
     TTamrixAct Act = TTamrixAct::Healthy;
     std::uint32_t At = 0;
+    // After a crash: this long after it someone else starts the next launch (0: nobody does).
+    std::uint32_t ElsewhereAfter = 0;
 };
 // Per launch, in virtual ticks: the pass that first saw it, and its crash.
 struct TLaunchSeen {
@@ -120,6 +122,18 @@ protected:
             events->MainThread().SetEvent();
         if (!due || act.Act != TTamrixAct::CallStreamHang)
             events->CallStream().SetEvent();
+        if (seen.Crashed != 0 && act.ElsewhereAfter != 0 && FSeen.size() == launch &&
+            now - seen.Crashed >= act.ElsewhereAfter) {
+            lock.unlock();
+            FElsewhere.emplace_back(Quoted(FTamrix), FApp);
+            WaitForTamrixTrace(
+                FTamrix,
+                [&](const TTraceRecord& r) {
+                    return r.Launch == static_cast<int>(launch + 1) && r.What == "startup-set";
+                },
+                10000);
+            return;
+        }
         if (!due || seen.Crashed != 0)
             return;
         if (act.Act == TTamrixAct::Crash) {
@@ -147,6 +161,7 @@ protected:
     DWORD FTestThread = 0;
     std::mutex FPlayLock;
     std::vector<TLaunchSeen> FSeen; // under FPlayLock
+    std::vector<TChildProcess> FElsewhere;
     std::unique_ptr<TMonitor> FMonitor;
     char FOldDirectory[MAX_PATH] = {};
 };
