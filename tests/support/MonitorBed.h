@@ -34,7 +34,7 @@ struct TLaunchAct {
     // After a crash: this long after it someone else starts the next launch (0: nobody does).
     std::uint32_t ElsewhereAfter = 0;
 };
-// Per launch, in virtual ticks: the pass that first saw it, and its crash.
+// Per launch, in virtual ticks: the pass that first saw it, and its crash (or its raise).
 struct TLaunchSeen {
     std::uint32_t Seen = 0;
     std::uint32_t Crashed = 0;
