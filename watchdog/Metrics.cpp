@@ -226,3 +226,8 @@ void TMetrics::SupervisorError() {
 void TMetrics::StartupTimeout(std::uint32_t seconds) {
     Change([&](TMetricsFigures& figures) { figures.StartupTimeout = seconds; });
 }
+
+TMetricsFigures TMetrics::Figures() {
+    const std::lock_guard lock(FLock);
+    return FFigures;
+}

@@ -51,6 +51,9 @@ public:
     void SupervisorError();
     void StartupTimeout(std::uint32_t seconds);
 
+    // Any thread. The figures as they stand; all zero while off.
+    TMetricsFigures Figures();
+
 private:
     class TWriter;
     template <class TChange> void Change(TChange change);

@@ -8,8 +8,8 @@
 
 // What korvel shows of itself at one moment. Times are Unix seconds, 0 for never.
 struct TMetricsFigures {
-    std::string Session; // the label value that every series carries
-    std::string Version; // korvel_build_info's version label
+    std::string Session{}; // the label value that every series carries
+    std::string Version{}; // korvel_build_info's version label
     std::uint64_t StartTime = 0;
     std::uint64_t LastUpdate = 0;
     bool TamrixRunning = false;

@@ -4,6 +4,7 @@
 #include "Errors.h"
 #include "FindFiles.h"
 #include "Handle.h"
+#include "ScopeExit.h"
 #include "support/Deadline.h"
 #include "support/KorvelLayout.h"
 #include "support/MessageBoxes.h"
@@ -309,6 +310,39 @@ TEST_F(KorvelTest, HangRestartInAFolderNamedInAnyScript) {
     EXPECT_EQ(layout.IniValue("Options", "startup_timeout"), std::optional<std::string>("19"));
     EXPECT_EQ(layout.IniValue("Metrics", "textfile_folder"), std::optional<std::string>(metrics));
     EXPECT_EQ(FindFiles(metrics + "\\korvel-*.prom").size(), 1u);
+}
+
+// A dbghelp.dll planted beside korvel.exe never runs inside korvel: the hang dump is written by
+// the system's copy all the same.
+TEST_F(KorvelTest, HangDumpNeverLoadsADbgHelpBesideKorvel) {
+    TKorvelLayout layout;
+    const std::string planted = layout.KorvelDir() + "\\dbghelp.dll";
+    ASSERT_TRUE(
+        CopyFileA((TestBinDirectory() + "\\planted\\dbghelp.dll").c_str(), planted.c_str(), FALSE));
+    layout.WriteIni("[Options]\r\nmain_timeout=1\r\n[Recovery]\r\nhang_dump=1\r\n");
+    layout.WriteScript({{"launch.1.main_stop_ms", 500}, {"lifetime_ms", 60000}});
+    // Wine prefers its builtin dbghelp to a native one found by name, where Windows takes the one
+    // in the program's folder: this korvel, too, is to take the planted one if it asks by name.
+    const char* const appDefaults = "Software\\Wine\\AppDefaults\\korvel.exe";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER,
+                              (std::string(appDefaults) + "\\DllOverrides").c_str(), 0, nullptr, 0,
+                              KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const TScopeExit forget([&] { RegDeleteTreeA(HKEY_CURRENT_USER, appDefaults); });
+    const char nativeFirst[] = "native,builtin";
+    RegSetValueExA(key, "dbghelp", 0, REG_SZ, reinterpret_cast<const BYTE*>(nativeFirst),
+                   sizeof nativeFirst);
+    RegCloseKey(key);
+    layout.StartKorvel();
+    ExpectLogLine(layout, "Korvel started.");
+    layout.StartTamrix();
+    ExpectLogLine(layout, "Trying to kill...success");
+    const std::vector<std::string> lines = layout.LogLines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.rfind("Trying to dump...success (Tamrix-", 0) == 0;
+    })) << Joined(lines);
+    EXPECT_FALSE(TTempDir::FileExists(planted + ".loaded"));
 }
 
 TEST_F(KorvelTest, FailedRestartEndsTheWatchdogThroughAutoExit) {

@@ -3,11 +3,13 @@
 #pragma once
 
 #include "FKorvelEvents.h"
+#include "FakeClock.h"
 #include "Handle.h"
 #include "Log.h"
 #include "Monitor.h"
 #include "Processes.h"
 #include "SessionState.h"
+#include "SharedFile.h"
 #include "TamrixScript.h"
 #include "TempDir.h"
 #include "WatchdogEvents.h"
@@ -16,8 +18,29 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <stdexcept>
 #include <string>
+#include <vector>
+
+// What one launch of the double does, from the first pass that sees it (by its launch count):
+// it pulses both heartbeats, and from At on, Act. While no double has been launched nothing
+// pulses.
+enum class TTamrixAct : std::uint8_t { Healthy, MainHang, CallStreamHang, Crash, Raise };
+struct TLaunchAct {
+    TTamrixAct Act = TTamrixAct::Healthy;
+    std::uint32_t At = 0;
+    // After a crash: this long after it someone else starts the next launch (0: nobody does).
+    std::uint32_t ElsewhereAfter = 0;
+};
+// Per launch, in virtual ticks: the pass that first saw it, and its crash (or its raise).
+struct TLaunchSeen {
+    std::uint32_t Seen = 0;
+    std::uint32_t Crashed = 0;
+};
 
 // <tmp>\app\Tamrix.exe (the double, when wanted) and <tmp>\app\korvel as the current directory,
 // as the watchdog has it; the settings file is <tmp>\app\korvel\korvel.ini.
@@ -57,6 +80,27 @@ protected:
         FMonitor = std::make_unique<TMonitor>(FLog, FIni, SystemClock(), TMetrics::Off(), FSession);
     }
 
+    // The supervisor on a fake clock that plays plan at each pass (launch n does plan[n - 1],
+    // later ones stay healthy): minutes of supervision pass in a moment, while the doubles it
+    // launches, its kills and its waits for their start take real time. Nothing the test plays
+    // depends on real time passing between passes. The double's own pulses must be off
+    // (main_interval_ms=0, call_interval_ms=0).
+    void StartVirtualMonitor(std::vector<TLaunchAct> plan, TMetrics& metrics = TMetrics::Off()) {
+        FPlan = std::move(plan);
+        FTestThread = GetCurrentThreadId();
+        FVirtual.SetSleepHook([this](std::uint32_t) {
+            // The thread base's stop polls from the test's thread.
+            if (GetCurrentThreadId() == FTestThread)
+                return;
+            PlayPass(FVirtual.Ticks());
+        });
+        FMonitor = std::make_unique<TMonitor>(FLog, FIni, FVirtual, metrics);
+    }
+    std::vector<TLaunchSeen> LaunchesSeen() {
+        const std::lock_guard lock(FPlayLock);
+        return FSeen;
+    }
+
     std::string Setting(const char* key) const {
         char value[64];
         GetPrivateProfileStringA("Options", key, "", value, sizeof value, FIni.c_str());
@@ -64,6 +108,49 @@ protected:
     }
     bool ShutdownSet() const {
         return TKorvelEvents::KorvelEvents()->Shutdown().WaitFor(0) == WaitResult::Signaled;
+    }
+
+    void PlayPass(std::uint32_t now) {
+        const std::string count = ReadSharedFile(TamrixCountPath(FTamrix)).value_or("0");
+        const std::size_t launch = std::strtoul(count.c_str(), nullptr, 10);
+        std::unique_lock lock(FPlayLock);
+        while (FSeen.size() < launch)
+            FSeen.push_back({now, 0});
+        if (launch == 0)
+            return;
+        const TLaunchAct act = launch <= FPlan.size() ? FPlan[launch - 1] : TLaunchAct{};
+        TLaunchSeen& seen = FSeen[launch - 1];
+        const bool due = act.Act != TTamrixAct::Healthy && now - seen.Seen >= act.At;
+        auto events = TKorvelEvents::KorvelEvents();
+        if (!due || act.Act != TTamrixAct::MainHang)
+            events->MainThread().SetEvent();
+        if (!due || act.Act != TTamrixAct::CallStreamHang)
+            events->CallStream().SetEvent();
+        if (seen.Crashed != 0 && act.ElsewhereAfter != 0 && FSeen.size() == launch &&
+            now - seen.Crashed >= act.ElsewhereAfter) {
+            lock.unlock();
+            FElsewhere.emplace_back(Quoted(FTamrix), FApp);
+            WaitForTamrixTrace(
+                FTamrix,
+                [&](const TTraceRecord& r) {
+                    return r.Launch == static_cast<int>(launch + 1) && r.What == "startup-set";
+                },
+                10000);
+            return;
+        }
+        if (!due || seen.Crashed != 0)
+            return;
+        if (act.Act == TTamrixAct::Crash) {
+            seen.Crashed = now;
+            const UINT pid = GetPrivateProfileIntA("Application", "process_id", 0, FIni.c_str());
+            const THandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+            TerminateProcess(process.Get(), 3);
+            WaitForSingleObject(process.Get(), 5000);
+        } else if (act.Act == TTamrixAct::Raise) {
+            seen.Crashed = now;
+            lock.unlock();
+            throw std::runtime_error("played");
+        }
     }
 
     TTempDir FDir;
@@ -78,6 +165,12 @@ protected:
         std::atomic<bool> IsEnding{false};
         bool Ending() override { return IsEnding; }
     } FSession;
+    TFakeClock FVirtual{1000000};
+    std::vector<TLaunchAct> FPlan;
+    DWORD FTestThread = 0;
+    std::mutex FPlayLock;
+    std::vector<TLaunchSeen> FSeen; // under FPlayLock
+    std::vector<TChildProcess> FElsewhere;
     std::unique_ptr<TMonitor> FMonitor;
     char FOldDirectory[MAX_PATH] = {};
 };

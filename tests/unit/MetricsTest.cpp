@@ -1,7 +1,10 @@
 // The metrics writer against a folder that refuses its file.
 #include "Errors.h"
+#include "Handle.h"
 #include "Log.h"
 #include "Metrics.h"
+#include "support/Deadline.h"
+#include "support/SharedFile.h"
 #include "support/FakeClock.h"
 #include "support/TempDir.h"
 #include "support/WatchdogEvents.h"
@@ -53,6 +56,45 @@ TEST(MetricsTest, FailureLineFollowsTheOpenStepLine) {
     const auto lines = LogLines(logPath);
     EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
               (std::vector<std::string>{"Trying to kill...success", line}));
+}
+
+// A collector holding the file open (it reads without delete sharing): the new file cannot take
+// its place. The old one stays whole, no temporary file is left beside it, and the next change
+// after the collector lets go is written.
+TEST(MetricsTest, RefusedRenameKeepsTheOldFileAndLeavesNoTemporary) {
+    TTempDir dir;
+    const std::string logPath = dir.File("korvel.log");
+    DWORD session = 0;
+    ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
+    const std::string file = dir.File("korvel-" + std::to_string(session) + ".prom");
+    const std::string killFailures =
+        "korvel_kill_failures_total{session=\"" + std::to_string(session) + "\"} ";
+    const auto holds = [&](const std::string& sample) {
+        return ReadSharedFile(file).value_or("").find(killFailures + sample) != std::string::npos;
+    };
+    TLog log(logPath, true);
+    TMetrics metrics(log, dir.Path());
+    ASSERT_TRUE(WaitUntil([&] { return holds("0"); }, 10000));
+    const std::string old = ReadSharedFile(file).value_or("");
+    {
+        const THandle collector(CreateFileA(file.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(collector);
+        metrics.KillFailed();
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                for (const std::string& line : LogLines(logPath))
+                    if (line.rfind("Metrics not written - ", 0) == 0)
+                        return true;
+                return false;
+            },
+            10000));
+        EXPECT_EQ(ReadSharedFile(file), old);
+        EXPECT_FALSE(TTempDir::FileExists(file + ".tmp"));
+    }
+    metrics.KillFailed();
+    EXPECT_TRUE(WaitUntil([&] { return holds("2"); }, 10000));
 }
 
 } // namespace

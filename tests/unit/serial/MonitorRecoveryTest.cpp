@@ -260,6 +260,55 @@ TEST_F(MonitorRecoveryTest, ARecordedProgramThatIsNotTamrixIsNeverFollowed) {
                   "Log created", "Recovery: hang_dump=0 hang_dump_keep=5 restart_on_exit=1"}));
 }
 
+// The crash back-off over a Tamrix that ran more than a minute before its first crash, in virtual
+// time: the count starts from each start, be it korvel's or someone else's, a long run begins it
+// again, and each wait lasts its seconds on the supervisor's clock.
+TEST_F(MonitorRecoveryTest, BackoffCountsFromEachStartAndBeginsAgainAfterALongRun) {
+    InstallDouble({{"main_interval_ms", 0}, {"call_interval_ms", 0}});
+    WriteOptions("main_timeout=5\r\ncall_stream_timeout=5\r\nstartup_timeout=5\r\n"
+                 "[Recovery]\r\nrestart_on_exit=1\r\n");
+    struct Run {
+        std::uint32_t ranMs;   // from its start to its crash
+        std::uint32_t waitS;   // before the next launch
+        bool startedElsewhere; // the next launch comes from someone else during the wait
+    };
+    const Run runs[] = {{70000, 0, false}, {10000, 0, false}, {10000, 1, false}, {10000, 2, false},
+                        {70000, 0, false}, {10000, 0, false}, {10000, 1, true},  {55000, 2, false}};
+    std::vector<TLaunchAct> plan;
+    for (const Run& run : runs)
+        plan.push_back({TTamrixAct::Crash, run.ranMs, run.startedElsewhere ? 300u : 0u});
+    TChildProcess first = StartFirstDouble();
+    StartVirtualMonitor(plan);
+    ASSERT_TRUE(WaitUntil([&] { return LaunchesSeen().size() > std::size(runs); }, 60000))
+        << ::testing::PrintToString(LogLines(FLogFile));
+    FMonitor.reset();
+
+    std::vector<std::string> expected = {
+        "Log created", "Recovery: hang_dump=0 hang_dump_keep=5 restart_on_exit=1"};
+    const std::vector<TLaunchSeen> seen = LaunchesSeen();
+    for (std::size_t i = 0, restarts = 0; i < std::size(runs); ++i) {
+        const Run& run = runs[i];
+        expected.push_back("Process ended with exit code 3.");
+        if (run.waitS != 0)
+            expected.push_back("Waiting " + std::to_string(run.waitS) +
+                               " sec before the next start.");
+        // From the crash to the pass that sees the next launch: the wait and two passes.
+        const std::uint32_t gap = seen.at(i + 1).Seen - seen[i].Crashed;
+        if (run.startedElsewhere) {
+            expected.push_back("Process detected.");
+            EXPECT_LT(gap, run.waitS * 1000) << "launch " << i + 1;
+            continue;
+        }
+        // Each restart begins a second below the last, not below 1.
+        expected.push_back("Trying to start...wait " +
+                           std::to_string(restarts < 4 ? 4 - restarts : 1) + " sec...success");
+        ++restarts;
+        EXPECT_GE(gap, run.waitS * 1000) << "launch " << i + 1;
+        EXPECT_LE(gap, run.waitS * 1000 + 300) << "launch " << i + 1;
+    }
+    EXPECT_EQ(LogLines(FLogFile), expected);
+}
+
 // From the end of a crashed Tamrix to "Trying to start...": one pass and a little. Each crash is
 // the first quick end of a fresh supervisor, which is restarted at once.
 TEST_F(MonitorRecoveryTest, PerformanceCrashToRelaunch) {
