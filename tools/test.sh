@@ -10,7 +10,9 @@ tools/build.sh
 
 . tools/winebed.sh
 trap winebed_stop EXIT
-winebed_start
+# The end-to-end group has a prefix of its own (tests/CMakeLists.txt), so that it runs beside the
+# serial unit tests.
+winebed_start "$BUILD_DIR/wineprefix-e2e"
 
 cd "$BUILD_DIR"
 ctest --output-on-failure -j 4 --timeout 600 "$@"

@@ -17,7 +17,11 @@ export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
 export LC_ALL=C.UTF-8
 
 XVFB_PID=""
+WINEBED_EXTRA_PREFIXES=()
 
+# winebed_start [prefix ...] brings up the display and WINEPREFIX, and each further prefix named:
+# named kernel objects are global within one prefix only, so tests that use the product's fixed
+# names can run side by side when each group has a prefix of its own.
 winebed_start() {
     local n
     for n in $(seq 90 190); do
@@ -38,23 +42,39 @@ winebed_start() {
     done
     [ -n "$XVFB_PID" ] || { echo "could not start Xvfb" >&2; return 1; }
 
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        echo "Creating the Wine prefix $WINEPREFIX"
-        mkdir -p "$WINEPREFIX"
-        "$WINE64" wineboot -i >/dev/null 2>&1 || true
+    local prefix
+    for prefix in "$WINEPREFIX" "$@"; do
+        winebed_prefix_start "$prefix"
+    done
+}
+
+# A prefix of its own, created when new, with a persistent wineserver.
+winebed_prefix_start() {
+    local prefix=$1
+    if [ ! -f "$prefix/system.reg" ]; then
+        echo "Creating the Wine prefix $prefix"
+        mkdir -p "$prefix"
+        WINEPREFIX=$prefix "$WINE64" wineboot -i >/dev/null 2>&1 || true
         # Without a window manager Wine keeps a dismissed box's program alive 2 s longer.
-        "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+        WINEPREFIX=$prefix "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
+            >/dev/null 2>&1
         # Let the short-lived server write the registry out and end before the persistent one.
-        "$WINESERVER" -w || true
+        WINEPREFIX=$prefix "$WINESERVER" -w || true
     fi
-    "$WINESERVER" -p
+    WINEPREFIX=$prefix "$WINESERVER" -p
+    [ "$prefix" = "$WINEPREFIX" ] || WINEBED_EXTRA_PREFIXES+=("$prefix")
     # Start Wine's own services now, with their output away from ours: a service started by the
     # first test would inherit ctest's pipe and keep ctest waiting for it to close.
-    "$WINE64" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+    WINEPREFIX=$prefix "$WINE64" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 winebed_stop() {
     "$WINESERVER" -k 2>/dev/null || true
+    local prefix
+    for prefix in "${WINEBED_EXTRA_PREFIXES[@]}"; do
+        WINEPREFIX=$prefix "$WINESERVER" -k 2>/dev/null || true
+    done
+    WINEBED_EXTRA_PREFIXES=()
     if [ -n "$XVFB_PID" ]; then
         kill "$XVFB_PID" 2>/dev/null || true
         wait "$XVFB_PID" 2>/dev/null || true
