@@ -238,13 +238,19 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
 }
 
 void TMonitor::GiveUp() {
-    // Without the shutdown the main thread would wait for ever while no Tamrix runs.
-    const TScopeExit signal([] { TKorvelEvents::KorvelEvents()->Shutdown().SetEvent(); });
+    // A stop asked for during the restart (the main thread has seen a shutdown, or korvel is
+    // ending) is an orderly end: it must not fire an alert on given-up restarts, and no thread waits
+    // for a shutdown signal then. One set anyway would outlive this supervisor and end the next
+    // one's supervision at once, as a shutdown nobody gave.
+    const bool stopped = Terminated();
+    const TScopeExit signal([stopped] {
+        // Without the shutdown the main thread would wait for ever while no Tamrix runs.
+        if (!stopped)
+            TKorvelEvents::KorvelEvents()->Shutdown().SetEvent();
+    });
     Survive([&] { TSettings::WriteStartupTimeout(*FIniFile, FStartupTimeout); });
     FLog.Write("Restart failed. Please run the application manually.", true);
-    // A stop asked for during the restart (korvel ending in its start-up wait) is an orderly
-    // end, and must not fire an alert on given-up restarts.
-    if (!Terminated())
+    if (!stopped)
         FMetrics.RestartFailed();
 }
 

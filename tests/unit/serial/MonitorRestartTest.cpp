@@ -329,6 +329,8 @@ TEST_F(MonitorRestartTest, StopDuringTheStartupWaitIsNoRestartFailure) {
             30000));
         FMonitor.reset();
     }
+    // A shutdown set by the stopped supervisor would end the next one's supervision at once.
+    EXPECT_FALSE(ShutdownSet());
     DWORD session = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &session);
     const std::string id = std::to_string(session);
