@@ -66,6 +66,12 @@ winebed_prefix_start() {
     # Start Wine's own services now, with their output away from ours: a service started by the
     # first test would inherit ctest's pipe and keep ctest waiting for it to close.
     WINEPREFIX=$prefix "$WINE64" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+    # The desktop, held for the whole run (tests/support/programs/DesktopKeeper.cpp), where the
+    # build has the keeper.
+    local keeper="$BUILD_DIR/bin/DesktopKeeper.exe"
+    if [ -f "$keeper" ]; then
+        WINEPREFIX=$prefix "$WINE64" "$keeper" </dev/null >/dev/null 2>&1 &
+    fi
 }
 
 winebed_stop() {
