@@ -46,14 +46,14 @@ void TLog::TFileRecord::Assign(const std::string& name) {
     Handle.Reset();
     Buffer.clear();
     Name = name;
+    WideName = Utf8ToUtf16(name);
 }
 
 bool TLog::TFileRecord::Exists() const {
     // A name the record cannot hold names no file the log could write, whatever the OS says.
-    const std::wstring name = Utf8ToUtf16(Name);
-    if (name.size() > MaxNameLength)
+    if (WideName.size() > MaxNameLength)
         return false;
-    const DWORD attributes = GetFileAttributesW(name.c_str());
+    const DWORD attributes = GetFileAttributesW(WideName.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
@@ -63,10 +63,9 @@ void TLog::TFileRecord::OpenWith(unsigned long access, unsigned long disposition
     // to that failed message and is dropped.
     Handle.Reset();
     Buffer.clear();
-    const std::wstring name = Utf8ToUtf16(Name);
-    if (name.size() > MaxNameLength)
+    if (WideName.size() > MaxNameLength)
         RaiseOSError(TOSFailure::File, ERROR_FILENAME_EXCED_RANGE, FileStep(action, Name));
-    THandle file(CreateFileW(name.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+    THandle file(CreateFileW(WideName.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         RaiseLastOSError(TOSFailure::File, FileStep(action, Name));

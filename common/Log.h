@@ -59,6 +59,7 @@ private:
         static constexpr std::size_t BufferSize = 128;
 
         std::string Name;
+        std::wstring WideName; // Name as the file calls take it, converted once per binding
         THandle Handle;
         std::string Buffer; // text not yet handed to the OS, never more than BufferSize
 

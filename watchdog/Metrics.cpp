@@ -51,10 +51,11 @@ bool ReplaceFile(const std::wstring& tempName, const std::wstring& fileName, TCl
 // temporary file behind.
 void PublishFile(const std::string& fileName, const std::string& tempName, const std::string& text,
                  TClock& clock) {
+    const std::wstring wideTemp = Utf8ToUtf16(tempName);
     try {
         {
-            THandle file(CreateFileW(Utf8ToUtf16(tempName).c_str(), GENERIC_WRITE, 0, nullptr,
-                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            THandle file(CreateFileW(wideTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
             if (!file)
                 RaiseLastOSError();
             DWORD written = 0;
@@ -68,10 +69,10 @@ void PublishFile(const std::string& fileName, const std::string& tempName, const
             if (!FlushFileBuffers(file.Get()))
                 RaiseLastOSError();
         }
-        if (!ReplaceFile(Utf8ToUtf16(tempName), Utf8ToUtf16(fileName), clock))
+        if (!ReplaceFile(wideTemp, Utf8ToUtf16(fileName), clock))
             RaiseLastOSError();
     } catch (const EOSError&) {
-        DeleteFileW(Utf8ToUtf16(tempName).c_str());
+        DeleteFileW(wideTemp.c_str());
         throw;
     }
 }

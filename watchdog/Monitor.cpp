@@ -308,19 +308,11 @@ std::optional<bool> TMonitor::RestartApplication(bool closeFirst) {
 
 TMonitor::TClosed TMonitor::CloseApplication() {
     FLog.Write("Trying to close...", false);
-    const std::optional<std::uint32_t> read = ReadRecordedProcessId();
-    if (!read)
-        return TClosed::No;
-    const std::uint32_t processId = *read;
-    if (processId == 0) {
-        FLog.Write("failed - no process id recorded", true);
-        return TClosed::No;
-    }
-    TRecordedProcess recorded =
-        OpenRecordedApplication(processId, SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION);
+    TRecordedProcess recorded = OpenRecordedApplication(
+        SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TNoIdReason::NoneRecorded);
     if (!recorded.Process)
         return TClosed::No;
-    if (PostCloseToWindows(processId) == 0) {
+    if (PostCloseToWindows(recorded.ProcessId) == 0) {
         FLog.Write("failed - no window", true);
         return TClosed::No;
     }
@@ -377,21 +369,11 @@ TMonitor::TAfterExit TMonitor::RestartAfterExit(std::uint32_t now) {
 
 void TMonitor::DumpApplication() {
     FLog.Write("Trying to dump...", false);
-    const std::optional<std::uint32_t> read = ReadRecordedProcessId();
-    if (!read) {
-        FMetrics.HangDumped(false);
-        return;
-    }
-    const std::uint32_t processId = *read;
-    if (processId == 0) {
-        FLog.Write("failed - no process id recorded", true);
-        FMetrics.HangDumped(false);
-        return;
-    }
     // The kill's guard: a reused id must not have another program's memory written to disk.
-    const TRecordedProcess recorded = OpenRecordedApplication(
-        processId, PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ |
-                       PROCESS_DUP_HANDLE);
+    const TRecordedProcess recorded =
+        OpenRecordedApplication(PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION |
+                                    PROCESS_VM_READ | PROCESS_DUP_HANDLE,
+                                TNoIdReason::NoneRecorded);
     if (!recorded.Process) {
         FMetrics.HangDumped(false);
         return;
@@ -453,18 +435,25 @@ std::optional<std::uint32_t> TMonitor::ApplicationExitCode(std::uint32_t now) {
     return exitCode;
 }
 
-std::optional<std::uint32_t> TMonitor::ReadRecordedProcessId() {
+TMonitor::TRecordedProcess TMonitor::OpenRecordedApplication(unsigned long rights,
+                                                             TNoIdReason noIdReason) {
+    TRecordedProcess recorded{0, THandle()};
     try {
-        return ReadProcessId(*FIniFile);
+        recorded.ProcessId = ReadProcessId(*FIniFile);
     } catch (const EIniFileException& e) {
         FLog.Write("failed - " + e.Message(), true);
-        return std::nullopt;
+        return recorded;
     }
-}
-
-TMonitor::TRecordedProcess TMonitor::OpenRecordedApplication(std::uint32_t processId,
-                                                             unsigned long rights) {
-    TRecordedProcess recorded{processId, THandle()};
+    const std::uint32_t processId = recorded.ProcessId;
+    if (processId == 0) {
+        // Nothing has failed here: the system text is that of whatever the settings read left
+        // behind as the last error.
+        FLog.Write("failed - " + (noIdReason == TNoIdReason::SystemText
+                                      ? SysErrorMessage(GetLastError())
+                                      : std::string("no process id recorded")),
+                   true);
+        return recorded;
+    }
     THandle process(OpenProcess(rights, FALSE, processId));
     if (!process) {
         FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
@@ -491,20 +480,9 @@ bool TMonitor::EndApplication(THandle process) {
 
 void TMonitor::KillApplication() {
     FLog.Write("Trying to kill...", false);
-    const std::optional<std::uint32_t> read = ReadRecordedProcessId();
-    if (!read) {
-        FMetrics.KillFailed();
-        return;
-    }
-    const std::uint32_t processId = *read;
-    if (processId == 0) {
-        // Nothing has failed here: the code is whatever the settings read left behind.
-        FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
-        FMetrics.KillFailed();
-        return;
-    }
-    TRecordedProcess recorded = OpenRecordedApplication(
-        processId, PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE);
+    TRecordedProcess recorded =
+        OpenRecordedApplication(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
+                                TNoIdReason::SystemText);
     if (!recorded.Process) {
         FMetrics.KillFailed();
         return;

@@ -70,17 +70,18 @@ private:
     bool Supervise(THeartbeats& heartbeats);
     // Polls one event of the set, resets it when set, and reports a failed wait.
     EventPoll CheckEvent(TEventMember role);
-    // What the kill and the dump step act on: the process Tamrix recorded, opened with rights,
-    // when it is Tamrix and runs in this logon session. For a step whose log line is open: when it
-    // is not, the line ends with "failed - " and the reason, and Process stays empty.
+    // What the kill, the dump and the close step act on: the process Tamrix recorded, opened with
+    // rights, when it is Tamrix and runs in this logon session. For a step whose log line is open:
+    // when there is none (no id recorded, the settings file held for longer, another program, another
+    // session, a refused open), the line ends with "failed - " and the reason, and Process stays
+    // empty. Without an id the kill step's reason has always been the system text of the settings
+    // read's last error; the other steps say "no process id recorded".
     struct TRecordedProcess {
         std::uint32_t ProcessId;
         THandle Process;
     };
-    TRecordedProcess OpenRecordedApplication(std::uint32_t processId, unsigned long rights);
-    // For a step whose log line is open: the recorded process id (0 when none is recorded), or
-    // nothing when the settings file stayed held, the line then ending with "failed - " and why.
-    std::optional<std::uint32_t> ReadRecordedProcessId();
+    enum class TNoIdReason : std::uint8_t { SystemText, NoneRecorded };
+    TRecordedProcess OpenRecordedApplication(unsigned long rights, TNoIdReason noIdReason);
     // close_timeout: asks the recorded Tamrix (behind the kill's guard) to close, then waits up to
     // close_timeout for its end, seeing a stop request within 100 ms. "Trying to close..." and
     // its outcome; a closed instance is kept among those korvel ended.
