@@ -21,16 +21,36 @@ bool IsHeld(DWORD code) {
     return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
 }
 
-// The profile functions answer a file they cannot open with the default, as for a missing one.
-// An open of our own tells the two apart; it shares everything, so it never holds anyone off.
-DWORD OpenRefusal(const std::string& fileName) {
-    const THandle file(CreateFileW(Utf8ToUtf16(fileName).c_str(), GENERIC_READ,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file ? 0 : GetLastError();
+std::uint64_t Combined(DWORD high, DWORD low) {
+    return (std::uint64_t{high} << 32) | low;
 }
 
+// A held file, as the retry loop counts it.
+constexpr DWORD HeldCode = ERROR_SHARING_VIOLATION;
+
 } // namespace
+
+TIniFileProbe ProbeIniFile(const std::string& fileName) {
+    // Without FILE_SHARE_WRITE: the open fails while anyone has the file open for writing, even
+    // a writer that shares everything (an editor saving in place lets readers in).
+    const THandle file(CreateFileW(Utf8ToUtf16(fileName).c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    TIniFileProbe probe;
+    if (!file) {
+        probe.Held = IsHeld(GetLastError());
+        // Any other refusal (no file, a folder in its place) is for the profile call to answer.
+        return probe;
+    }
+    probe.Exists = true;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileInformationByHandle(file.Get(), &information)) {
+        probe.Size = Combined(information.nFileSizeHigh, information.nFileSizeLow);
+        probe.WriteTime = Combined(information.ftLastWriteTime.dwHighDateTime,
+                                   information.ftLastWriteTime.dwLowDateTime);
+    }
+    return probe;
+}
 
 TIniFile::TIniFile(std::string fileName, TClock& clock)
     : FFileName(std::move(fileName)), FClock(clock) {}
@@ -45,17 +65,18 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
     DWORD length = 0;
     const std::wstring file = Utf8ToUtf16(FFileName);
     const DWORD code = WhileHeld([&]() -> unsigned long {
-        if (const DWORD refusal = OpenRefusal(FFileName); IsHeld(refusal))
-            return refusal;
-        // The holder may take the file between that open and this read, which then also ends in
-        // the default; the platform leaves the refusal as the last error.
-        SetLastError(ERROR_SUCCESS);
+        // The profile functions answer a file they cannot open, or one cut short by a writer, with
+        // the default, as for a missing one, and what they leave as the last error is not
+        // documented. Only what korvel sees itself decides: nobody writing before the read,
+        // nobody after it, and no change between the two.
+        const TIniFileProbe before = ProbeIniFile(FFileName);
+        if (before.Held)
+            return HeldCode;
         // A longer value comes back cut to the buffer, never as an error.
         length = GetPrivateProfileStringW(Utf8ToUtf16(section).c_str(), Utf8ToUtf16(key).c_str(),
                                           Utf8ToUtf16(defaultValue).c_str(), buffer,
                                           ValueBufferSize, file.c_str());
-        const DWORD readCode = GetLastError();
-        return IsHeld(readCode) ? readCode : 0;
+        return ProbeIniFile(FFileName) == before ? 0 : HeldCode;
     });
     if (code != 0)
         throw EIniFileException("Unable to read " + FFileName);
@@ -65,6 +86,9 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
 void TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
     const DWORD code = WhileHeld([&]() -> unsigned long {
+        // Never into the middle of another program's save.
+        if (ProbeIniFile(FFileName).Held)
+            return HeldCode;
         return WritePrivateProfileStringW(Utf8ToUtf16(section).c_str(), Utf8ToUtf16(key).c_str(),
                                           Utf8ToUtf16(value).c_str(),
                                           Utf8ToUtf16(FFileName).c_str())

@@ -8,6 +8,24 @@
 #include <functional>
 #include <string>
 
+// What korvel can see of the settings file at one moment without waiting for anyone. Held: another
+// program has it open for writing, or without sharing it for reading; a profile read then may meet
+// half a saved file and answer with defaults that korvel would write back over the user's values.
+// Size and WriteTime tell a read that a writer came and went while it ran.
+struct TIniFileProbe {
+    bool Held = false;
+    bool Exists = false;
+    std::uint64_t Size = 0;
+    std::uint64_t WriteTime = 0;
+    bool operator==(const TIniFileProbe&) const = default;
+};
+
+// Opens the file for reading, sharing it for reading only, for as long as it takes to read its size
+// and time: any writer's open refuses it. The open keeps a writer that arrives in those
+// microseconds out, as every program that opens the file does, so a writer that must not fail
+// retries (the kit's RecordProcessId does).
+TIniFileProbe ProbeIniFile(const std::string& fileName);
+
 class TIniFile {
 public:
     // Stores the path; touches no file. clock supplies the pauses between the attempts of a
@@ -20,14 +38,16 @@ public:
 
     const std::string& FileName() const noexcept { return FFileName; }
 
-    // At most 2047 characters; the default when the file, section or key is missing. A file held
-    // without sharing is no missing file: the read is tried again as a write is, and raises
-    // EIniFileException ("Unable to read <full path>") when the file stays held, so that a default
-    // never stands in for the user's value.
+    // At most 2047 characters; the default when the file, section or key is missing. A file that
+    // another program holds or writes (ProbeIniFile before and after the read, and the file
+    // unchanged between them) is no missing file: the read is tried again as a write is, and
+    // raises EIniFileException ("Unable to read <full path>") when the file stays held, so that a
+    // default never stands in for the user's value.
     std::string ReadString(const std::string& section, const std::string& key,
                            const std::string& defaultValue) const;
-    // A write refused for a sharing or lock violation is tried again every 100 ms for up to 2 s:
-    // antivirus scanners, backup agents and editors hold files briefly without sharing. Raises
+    // A write refused for a sharing or lock violation, or that would land in the middle of another
+    // program's write, is tried again every 100 ms for up to 2 s: antivirus scanners, backup
+    // agents and editors hold files briefly. Raises
     // EIniFileException ("Unable to write to <full path>") when the platform refuses for any other
     // reason, or for longer.
     void WriteString(const std::string& section, const std::string& key, const std::string& value);

@@ -247,3 +247,45 @@ INSTANTIATE_TEST_SUITE_P(Table, IniFileBoolTest,
                                          BoolCase{"", true, false}, BoolCase{"true", true, false}));
 
 } // namespace
+
+namespace {
+
+// Held is whatever may be writing the file, however much it shares: an editor that saves in place
+// lets readers in, and a read meeting half its file would give defaults.
+struct ProbeCase {
+    const char* name;
+    unsigned long access; // of the other program's open; 0: none open
+    unsigned long share;
+    bool held;
+};
+
+class IniFileProbeTest : public IniFileTest, public testing::WithParamInterface<ProbeCase> {};
+
+TEST_P(IniFileProbeTest, AnyWriterHoldsTheFile) {
+    TTempDir::WriteFile(FPath, "[Options]\r\nmain_timeout=30\r\n");
+    THandle other;
+    if (GetParam().access != 0) {
+        other.Reset(CreateFileA(FPath.c_str(), GetParam().access, GetParam().share, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(other.IsValid());
+    }
+    const TIniFileProbe probe = ProbeIniFile(FPath);
+    EXPECT_EQ(probe.Held, GetParam().held);
+    EXPECT_EQ(probe.Exists, !GetParam().held);
+    EXPECT_EQ(probe.Size, probe.Held ? 0u : 28u);
+}
+
+constexpr unsigned long ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, IniFileProbeTest,
+    testing::Values(ProbeCase{"NobodyElse", 0, 0, false},
+                    ProbeCase{"ReaderSharingAll", GENERIC_READ, ShareAll, false},
+                    ProbeCase{"ReaderSharingReading", GENERIC_READ, FILE_SHARE_READ, false},
+                    ProbeCase{"WriterSharingAll", GENERIC_WRITE, ShareAll, true},
+                    ProbeCase{"EditorSavingInPlace", GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, true},
+                    ProbeCase{"ReaderSharingNothing", GENERIC_READ, 0, true}),
+    [](const testing::TestParamInfo<ProbeCase>& info) { return std::string(info.param.name); });
+
+} // namespace
