@@ -8,8 +8,14 @@
 
 #include <cstdio>
 #include <exception>
+#include <utility>
 
 namespace {
+
+std::function<void(const std::string&)>& UnattendedReport() {
+    static std::function<void(const std::string&)> report;
+    return report;
+}
 
 std::string HexOffset(std::uint32_t codeOffset) {
     char digits[16];
@@ -53,10 +59,18 @@ std::uint32_t ImageOffset(const void* address) noexcept {
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address) - base);
 }
 
+void SetUnattendedReport(std::function<void(const std::string& text)> report) {
+    UnattendedReport() = std::move(report);
+}
+
 int ReportUnhandledError(const Exception& error) noexcept {
     try {
         const std::string text = UnhandledErrorText(error.ClassName(), ExecutableName(),
                                                     ImageOffset(error.Address()), error.Message());
+        if (UnattendedReport()) {
+            UnattendedReport()(text);
+            return 1;
+        }
         MessageBoxW(nullptr, Utf8ToUtf16(text).c_str(), L"Application Error",
                     MB_OK | MB_ICONERROR | MB_TASKMODAL);
     } catch (...) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -23,9 +24,14 @@ std::string StartupErrorText(std::uint32_t codeOffset);
 // address minus the executable's image base, cut to 32 bits.
 std::uint32_t ImageOffset(const void* address) noexcept;
 
+// For a program that runs where nobody answers a box: report then gets the text the box would have
+// shown, and the program ends at once. Empty, the default, shows the box. report must not raise.
+// Main thread, before the error it is meant for.
+void SetUnattendedReport(std::function<void(const std::string& text)> report);
+
 // Shows the report of an error that escaped the main block in a task-modal box with an error icon,
-// captioned "Application Error", and gives the exit code 1. Returns when the user closes the box;
-// never raises.
+// captioned "Application Error", and gives the exit code 1. Returns when the user closes the box
+// (at once with an unattended report set); never raises.
 int ReportUnhandledError(const Exception& error) noexcept;
 
 // Runs a program's main block and gives its exit code. An error that escapes it, of the product's

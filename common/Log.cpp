@@ -175,12 +175,26 @@ bool TLog::Write(std::string_view message, bool lineEnd) {
 
 bool TLog::WriteAside(std::string_view line) {
     const TKeepLastError keep;
+    // After the lock is released, as for Write; whether the line is written now or held.
+    const TScopeExit observe([&] {
+        if (FLineObserver)
+            FLineObserver(line);
+    });
     std::lock_guard lock(FWriteLock);
     if (!FLineStart) {
         FAside.emplace_back(line);
         return true;
     }
     return WriteLocked(line, true);
+}
+
+bool TLog::WriteUnobserved(std::string_view line) {
+    const TKeepLastError keep;
+    std::lock_guard lock(FWriteLock);
+    FObservedLine.clear();
+    const bool written = WriteLocked(line, true);
+    WriteHeldAside();
+    return written;
 }
 
 void TLog::WriteHeldAside() {

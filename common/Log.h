@@ -33,9 +33,13 @@ public:
 
     // Writes line, with CR LF, as a line of its own: at once when no line is open, otherwise
     // right after the open line ends (by whichever thread's Write ends it), so that a step and
-    // its outcome stay one line whatever another thread has to say. Gives what Write gives, or
-    // true when the line is held. Raises as Write does. Any thread.
+    // its outcome stay one line whatever another thread has to say. The observer has it at once.
+    // Gives what Write gives, or true when the line is held. Raises as Write does. Any thread.
     bool WriteAside(std::string_view line);
+
+    // Write of a whole line that the observer never hears of: for a line whose usual meaning does
+    // not hold this time. Any thread.
+    bool WriteUnobserved(std::string_view line);
 
     // Bounds the file (maxBytes 0, the default: no bound). A line that would take the file past
     // maxBytes first turns it into copy 1 ("korvel.log" becomes "korvel.1.log"), the older copies

@@ -33,6 +33,8 @@ std::optional<TEventLogEntry> EventLogEntryFor(std::string_view line) {
          true,
          {RestartFailed, TEventLevel::Error}},
         {"Fatal error: ", false, {FatalError, TEventLevel::Error}},
+        // error_box=0: the error that ended korvel, in place of its box.
+        {"Application Error: ", false, {FatalError, TEventLevel::Error}},
     };
     for (const TRule& rule : Rules)
         if (rule.Whole ? line == rule.Start : StartsWith(line, rule.Start))

@@ -4,17 +4,50 @@
 #include "FKorvelEvents.h"
 #include "IniFile.h"
 #include "InstallLayout.h"
+#include "LastChance.h"
 #include "Log.h"
 #include "Metrics.h"
 #include "Monitor.h"
 #include "ScopeExit.h"
 #include "Settings.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace {
+
+// The text of the error box as one log line: the box's line breaks would start lines without a
+// timestamp, which no reader of the log could tell from korvel's own.
+std::string ErrorBoxLine(std::string_view text) {
+    std::string line = "Application Error: ";
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find("\r\n", at), text.size());
+        if (at != 0)
+            line += ' ';
+        line.append(text.substr(at, end - at));
+        at = end + 2;
+    }
+    return line;
+}
+
+// error_box=0: the report goes where someone will read it later, and korvel ends at once. The log
+// and the event log are opened afresh: the main block's own are gone by the time the error has
+// passed out of it.
+void ReportErrorsUnattended(const std::string& logFileName, bool eventLog) {
+    SetUnattendedReport([logFileName, eventLog](const std::string& text) {
+        try {
+            const std::string line = ErrorBoxLine(text);
+            const TEventLog events(eventLog);
+            events.Report(line);
+            TLog(logFileName, true).Write(line, true);
+        } catch (...) {
+            // Nowhere left to tell; the exit code still does.
+        }
+    });
+}
 
 // Waits without a time limit. The set is held for the length of the wait, so a rebuild on the
 // supervisor thread cannot close the event under it; the kernel object stays the one that the
@@ -32,7 +65,8 @@ void RunMainLoop(TLog& log, TMetrics& metrics, std::unique_ptr<TMonitor>& monito
     for (;;) {
         if (WaitForEvent(&TKorvelEvents::Startup, log, metrics) != WaitResult::Signaled)
             continue;
-        log.Write("Process detected.", true);
+        // Aside: a supervisor left running by a failed wait may have a step line open.
+        log.WriteAside("Process detected.");
         metrics.TamrixRunning(true);
         // Only after a failed wait for the shutdown is a supervisor still held here; two never
         // run at once.
@@ -52,7 +86,8 @@ void RunMainLoop(TLog& log, TMetrics& metrics, std::unique_ptr<TMonitor>& monito
         // the end was a normal one.
         monitor->Terminate();
         TKorvelEvents::KorvelEvents()->Shutdown().ResetEvent();
-        log.Write("Shutdown detected.", true);
+        // The supervisor may be in the middle of a restart step: its line ends first.
+        log.WriteAside("Shutdown detected.");
         const bool autoExit = monitor->AutoExit();
         monitor.reset();
         // Only once the supervisor has stopped: a restart it was finishing may have set it.
@@ -69,10 +104,14 @@ void RunMainLoop(TLog& log, TMetrics& metrics, std::unique_ptr<TMonitor>& monito
 
 int RunKorvel() {
     EnterOwnDirectory();
-    // Read once, before the first line: the log's bound applies from that line on.
+    // Read once, before the first line: the log's bound applies from that line on. Whatever holds
+    // the file, korvel starts.
     const TIniFile settingsFile(SettingsFileName());
-    const TLogSettings logSettings = TLogSettings::Load(settingsFile);
-    const TMetricsSettings metricsSettings = TMetricsSettings::Load(settingsFile);
+    const TStartSettings startSettings = TStartSettings::Load(settingsFile);
+    const TLogSettings& logSettings = startSettings.Log;
+    const TMetricsSettings& metricsSettings = startSettings.Metrics;
+    if (!logSettings.ErrorBox)
+        ReportErrorsUnattended(LogFileName, logSettings.EventLog);
     // Outlives the log, whose last line it may report.
     const TEventLog eventLog(logSettings.EventLog);
     TLog log(LogFileName, true);

@@ -97,7 +97,7 @@ void TMonitor::ReportEventError(WaitResult result, const TEvent& event, TLog& lo
                                 TMetrics& metrics) {
     if (result == WaitResult::Signaled || result == WaitResult::TimedOut)
         return;
-    // One Write for the whole line: the other thread's lines cannot split it.
+    // One line aside: the other thread may have a step line open, which this must not split.
     std::string line = "Fatal error: ";
     switch (result) {
     case WaitResult::Abandoned:
@@ -111,7 +111,7 @@ void TMonitor::ReportEventError(WaitResult result, const TEvent& event, TLog& lo
         line += "Unknown event error";
         break;
     }
-    log.Write(line, true);
+    log.WriteAside(line);
     metrics.SupervisorError();
     TKorvelEvents::RecreateKorvelEvents();
 }
@@ -249,9 +249,14 @@ void TMonitor::GiveUp() {
             TKorvelEvents::KorvelEvents()->Shutdown().SetEvent();
     });
     Survive([&] { TSettings::WriteStartupTimeout(*FIniFile, FStartupTimeout); });
-    FLog.Write("Restart failed. Please run the application manually.", true);
-    if (!stopped)
+    // The line stays, but a stop is no failure to report to the event log.
+    constexpr const char* Failed = "Restart failed. Please run the application manually.";
+    if (stopped) {
+        FLog.WriteUnobserved(Failed);
+    } else {
+        FLog.Write(Failed, true);
         FMetrics.RestartFailed();
+    }
 }
 
 bool TMonitor::Survive(const std::function<void()>& step) noexcept {

@@ -86,11 +86,24 @@ TLogSettings TLogSettings::Load(const TIniFile& file) {
     std::uint32_t eventLog = settings.EventLog ? 1 : 0;
     ReadClamped(file, LogSection, eventLog, "event_log", 0, 1);
     settings.EventLog = eventLog != 0;
+    std::uint32_t errorBox = settings.ErrorBox ? 1 : 0;
+    ReadClamped(file, LogSection, errorBox, "error_box", 0, 1);
+    settings.ErrorBox = errorBox != 0;
     return settings;
 }
 
 TMetricsSettings TMetricsSettings::Load(const TIniFile& file) {
     return {file.ReadString("Metrics", "textfile_folder", "")};
+}
+
+TStartSettings TStartSettings::Load(const TIniFile& file) {
+    try {
+        return {TLogSettings::Load(file), TMetricsSettings::Load(file)};
+    } catch (const EIniFileException&) {
+        // These keys are never written back, so a default for this run loses nothing of the
+        // user's; the supervisor's settings, read when Tamrix starts, are the ones that may not.
+        return {};
+    }
 }
 
 std::uint32_t ReadProcessId(const TIniFile& file) {

@@ -46,9 +46,13 @@ struct TLogSettings {
     std::uint32_t MaxSizeKb = 0; // 0: no bound; otherwise 64..1048576 (1 GB)
     std::uint32_t Keep = 2;      // older copies kept, 1..20
     bool EventLog = false;       // every main event reported to the Application event log too
+    // 0: an error that ends korvel goes to the log (and the event log) instead of a box that
+    // keeps korvel, and its single-instance claim, until someone answers it.
+    bool ErrorBox = true;
 
     // Reads the keys by the rules of the other sections (unsigned, clamped into range). A
-    // missing file gives the defaults and stays missing.
+    // missing file gives the defaults and stays missing. Raises EIniFileException when the file
+    // stays held.
     static TLogSettings Load(const TIniFile& file);
 };
 
@@ -60,6 +64,15 @@ struct TMetricsSettings {
     std::string TextfileFolder;
 
     static TMetricsSettings Load(const TIniFile& file);
+};
+
+// Everything korvel reads before its first line. Korvel starts whatever holds the file: a file held
+// for longer than the read's own wait gives the defaults for this run, and nothing is logged.
+struct TStartSettings {
+    TLogSettings Log;
+    TMetricsSettings Metrics;
+
+    static TStartSettings Load(const TIniFile& file);
 };
 
 // The process id Tamrix recorded: the low 32 bits of process_id read as a 64-bit integer; 0 when

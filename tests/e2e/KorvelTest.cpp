@@ -9,6 +9,7 @@
 #include "support/KorvelLayout.h"
 #include "support/MessageBoxes.h"
 #include "support/Processes.h"
+#include "support/SharedFile.h"
 #include "support/TamrixScript.h"
 #include "support/TempDir.h"
 #include "WinApi.h"
@@ -405,9 +406,9 @@ class KorvelUnwritableSettingsTest : public KorvelTest,
 
 TEST_P(KorvelUnwritableSettingsTest, EndsThroughTheLastChanceReport) {
     TKorvelLayout layout;
+    const THandle blocker = GetParam().Block(layout.IniPath());
     TChildProcess& korvel = layout.StartKorvel();
     ExpectLogLine(layout, "Korvel started.");
-    const THandle blocker = GetParam().Block(layout.IniPath());
     TKorvelLayout::SetTamrixEvent(Startup);
 
     const auto box = WaitForMessageBox(korvel.ProcessId(), Patience);
@@ -435,6 +436,53 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TUnwritableCase{"HeldOpen", HoldOpenWithoutSharing, "read "},
                       TUnwritableCase{"Directory", DirectoryInItsPlace, "write to "}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// A kiosk: nobody would answer the box, and korvel would hold its session's claim meanwhile.
+TEST_F(KorvelTest, WithoutErrorBoxTheErrorGoesToTheLogAndKorvelEndsAtOnce) {
+    TKorvelLayout layout;
+    layout.WriteIni("[Log]\r\nerror_box=0\r\n");
+    TChildProcess& korvel = layout.StartKorvel();
+    ExpectLogLine(layout, "Korvel started.");
+    const THandle blocker = HoldOpenWithoutSharing(layout.IniPath());
+    TKorvelLayout::SetTamrixEvent(Startup);
+
+    ExpectExitCode(korvel, 1);
+    EXPECT_FALSE(HasMessageBox(korvel.ProcessId()));
+    const std::vector<std::string> lines = layout.LogLines();
+    ASSERT_EQ(lines.size(), 5u) << Joined(lines);
+    EXPECT_THAT(
+        std::vector<std::string>(lines.begin(), lines.end() - 1),
+        ElementsAre("Log created", "Korvel started.", "Process detected.", "Korvel shut down."));
+    EXPECT_TRUE(Matches(lines.back(), "Application Error: Exception EIniFileException in module "
+                                      "korvel\\.exe at [0-9A-F]{8}\\. Unable to read .*\\."))
+        << lines.back();
+}
+
+// Tamrix ends by itself while korvel waits for the start of its successor: the main thread's line
+// waits for the end of the supervisor's step line.
+TEST_F(KorvelTest, ShutdownDuringAStartupWaitSplitsNoLine) {
+    TKorvelLayout layout;
+    layout.WriteIni("[Options]\r\nstartup_timeout=5\r\nmain_timeout=1\r\n");
+    layout.WriteScript(
+        {{"launch.1.main_stop_ms", 1000}, {"launch.2.start", 0}, {"lifetime_ms", 120000}});
+    TChildProcess& korvel = layout.StartKorvel();
+    ExpectLogLine(layout, "Korvel started.");
+    layout.StartTamrix();
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return ReadSharedFile(layout.LogPath()).value_or("").find("...wait 4 sec...") !=
+                   std::string::npos;
+        },
+        Patience));
+    SignalShutdown();
+    ExpectExitCode(korvel, 0);
+    EXPECT_THAT(
+        layout.LogLines(),
+        ElementsAre("Log created", "Korvel started.", "Process detected.",
+                    "Main thread not responding.", "Trying to kill...success",
+                    "Trying to start...wait 4 sec...Monitor terminated", "Shutdown detected.",
+                    "Restart failed. Please run the application manually.", "Korvel shut down."));
+}
 
 TEST_F(KorvelTest, EventNameTakenByAMutexEndsWithRuntimeError217) {
     TKorvelLayout layout(true, false);

@@ -33,6 +33,8 @@ const std::vector<EventCase> Table = {
     {"Trying to close...failed - process 7 runs in another logon session", CloseRefused, Error},
     {"Restart failed. Please run the application manually.", RestartFailed, Error},
     {"Fatal error: Event object destroyed.", FatalError, Error},
+    {"Application Error: Exception EInOutError in module korvel.exe at 0001A2B3. Disk full.",
+     FatalError, Error},
     // Steps that went as planned, or whose failure the next step reports.
     {"Trying to close...success", 0, Info},
     {"Trying to close...failed - timed out", 0, Info},

@@ -13,6 +13,7 @@
 #include <map>
 #include <regex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -293,6 +294,25 @@ TEST_F(LogTest, NewFileNameStartsANewLine) {
     EXPECT_TRUE(log.Write("success", true));
     EXPECT_LOG(Content(), "{ts} Log created\r\n{ts} Trying to kill...");
     EXPECT_LOG(TTempDir::ReadFile(other), "{ts} Log created\r\n{ts} success\r\n");
+}
+
+// A line of another thread never splits a step line, and the event log hears every line but the
+// one kept from it.
+TEST_F(LogTest, AsideLinesWaitForTheOpenLineAndEveryLineButTheUnobservedIsHeard) {
+    TLog log(FName, true, FClock);
+    std::vector<std::string> heard;
+    log.SetLineObserver([&](std::string_view line) { heard.emplace_back(line); });
+    ASSERT_TRUE(log.Write("Trying to start...wait 4 sec...", false));
+    EXPECT_TRUE(log.WriteAside("Shutdown detected."));
+    EXPECT_TRUE(log.Write("Monitor terminated", true));
+    EXPECT_TRUE(log.WriteUnobserved("Restart failed."));
+    EXPECT_TRUE(log.WriteAside("Korvel shut down."));
+    EXPECT_LOG(Content(), "{ts} Log created\r\n{ts} Trying to start...wait 4 sec...Monitor "
+                          "terminated\r\n{ts} Shutdown detected.\r\n{ts} Restart failed.\r\n"
+                          "{ts} Korvel shut down.\r\n");
+    EXPECT_EQ(heard, (std::vector<std::string>{"Shutdown detected.",
+                                               "Trying to start...wait 4 sec...Monitor terminated",
+                                               "Korvel shut down."}));
 }
 
 TEST_F(LogTest, FileNameComparisonIsExact) {

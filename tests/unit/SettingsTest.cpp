@@ -7,6 +7,7 @@
 #include "Settings.h"
 #include "TempDir.h"
 #include "WinApi.h"
+#include "support/FakeClock.h"
 
 #include <gtest/gtest.h>
 
@@ -189,12 +190,16 @@ TEST_F(SettingsTest, ProcessIdWrittenByAnotherHandIsSeenAtTheNextRead) {
     EXPECT_EQ(ReadProcessId(FFile), 777u);
 }
 
+// Held from before korvel starts: korvel starts on the defaults of the keys read then, and only
+// the supervisor's settings, read as Tamrix starts, end it.
 TEST_F(SettingsTest, HeldFileRaisesWithTheFullPath) {
-    WriteIni("[Options]\r\nmain_timeout=30\r\n");
+    WriteIni("[Options]\r\nmain_timeout=30\r\n[Log]\r\nerror_box=0\r\n");
     // Held without sharing: the profile functions can neither read nor write the file.
     THandle holder(CreateFileA(FIni.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(holder);
+    TFakeClock clock;
+    EXPECT_TRUE(TStartSettings::Load(TIniFile(FIni, clock)).Log.ErrorBox);
     try {
         Load();
         FAIL() << "the settings were loaded";
@@ -202,7 +207,7 @@ TEST_F(SettingsTest, HeldFileRaisesWithTheFullPath) {
         EXPECT_EQ(e.Message(), "Unable to read " + FIni);
     }
     holder.Reset();
-    EXPECT_EQ(ReadIni(), "[Options]\r\nmain_timeout=30\r\n");
+    EXPECT_EQ(ReadIni(), "[Options]\r\nmain_timeout=30\r\n[Log]\r\nerror_box=0\r\n");
 }
 
 TEST_F(SettingsTest, SettingsPathIsTheExecutableWithIniExtension) {

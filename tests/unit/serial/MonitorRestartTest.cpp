@@ -2,6 +2,7 @@
 // start-up timeout adjusts itself; the kill and the launch fail in their various ways.
 #include "Deadline.h"
 #include "Errors.h"
+#include "EventLogText.h"
 #include "Metrics.h"
 #include "FKorvelEvents.h"
 #include "Handle.h"
@@ -19,6 +20,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -319,6 +321,11 @@ TEST_F(MonitorRestartTest, StopDuringTheStartupWaitIsNoRestartFailure) {
                    {"launch.2.start", 0}});
     WriteOptions("main_timeout=1\r\nstartup_timeout=3\r\n");
     TChildProcess first = StartFirstDouble();
+    std::vector<std::string> events;
+    FLog.SetLineObserver([&](std::string_view line) {
+        if (EventLogEntryFor(line))
+            events.emplace_back(line);
+    });
     {
         TMetrics metrics(FLog, FDir.Path());
         FMonitor = std::make_unique<TMonitor>(FLog, FIni, SystemClock(), metrics);
@@ -331,6 +338,10 @@ TEST_F(MonitorRestartTest, StopDuringTheStartupWaitIsNoRestartFailure) {
     }
     // A shutdown set by the stopped supervisor would end the next one's supervision at once.
     EXPECT_FALSE(ShutdownSet());
+    // The line stays, as no event: nothing failed.
+    EXPECT_EQ(LogLines(FLogFile).back(), "Restart failed. Please run the application manually.");
+    FLog.SetLineObserver(nullptr);
+    EXPECT_EQ(events, std::vector<std::string>{"Main thread not responding."});
     DWORD session = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &session);
     const std::string id = std::to_string(session);
