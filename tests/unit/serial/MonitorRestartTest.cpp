@@ -193,7 +193,9 @@ TEST_F(MonitorRestartTest, RefusedWriteBackIsLoggedOnceAndSupervisionGoesOn) {
         "Trying to start...wait 3 sec...success",
     };
     EXPECT_EQ(LogLines(FLogFile), expected);
-    EXPECT_EQ(Setting("startup_timeout"), "3");
+    // Written back after the step's line, not with it.
+    EXPECT_TRUE(WaitUntil([&] { return Setting("startup_timeout") == "3"; }, 10000))
+        << Setting("startup_timeout");
     EXPECT_FALSE(ShutdownSet());
 }
 
