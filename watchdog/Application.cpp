@@ -5,6 +5,7 @@
 #include "HangDump.h"
 #include "InstallLayout.h"
 #include "KorvelProtocol.h"
+#include "MonitorText.h"
 #include "Unicode.h"
 #include "WinApi.h"
 
@@ -32,29 +33,42 @@ TImageVerdict CheckApplication(HANDLE process, std::uint32_t processId) {
                         session == ownSession, SameSystemFileName);
 }
 
-// WM_CLOSE to every visible top-level window of the process: what its user's click on the close
-// box would send. Gives how many windows were asked.
-std::size_t PostCloseToWindows(std::uint32_t processId) {
+// WM_CLOSE to each top-level window of the process that its user's click could close: visible,
+// enabled and owned by no other window. A main window disabled behind its modal "Save changes?"
+// would ignore the click, and asking it anyway may end Tamrix in the middle of that question.
+TCloseRequest PostCloseToWindows(std::uint32_t processId) noexcept {
     struct TSearch {
         DWORD ProcessId;
         std::vector<HWND> Windows;
-    } search{processId, {}};
+        DWORD Error;
+    } search{processId, {}, 0};
     // Collected first, posted after: a window that goes while the list is walked changes nothing.
     EnumWindows(
         [](HWND window, LPARAM parameter) -> BOOL {
             auto& found = *reinterpret_cast<TSearch*>(parameter);
             DWORD owner = 0;
             GetWindowThreadProcessId(window, &owner);
-            if (owner == found.ProcessId && IsWindowVisible(window))
+            if (owner != found.ProcessId || !IsWindowVisible(window) || !IsWindowEnabled(window) ||
+                GetWindow(window, GW_OWNER) != nullptr)
+                return TRUE;
+            // Nothing may unwind through the system's frames of the enumeration.
+            try {
                 found.Windows.push_back(window);
-            return TRUE;
+                return TRUE;
+            } catch (...) {
+                found.Error = ERROR_NOT_ENOUGH_MEMORY;
+                return FALSE;
+            }
         },
         reinterpret_cast<LPARAM>(&search));
-    std::size_t asked = 0;
-    for (HWND window : search.Windows)
+    TCloseRequest request{search.Windows.size(), 0, search.Error};
+    for (HWND window : search.Windows) {
         if (PostMessageW(window, WM_CLOSE, 0, 0))
-            ++asked;
-    return asked;
+            ++request.Asked;
+        else
+            request.Refusal = GetLastError();
+    }
+    return request;
 }
 
 } // namespace
@@ -76,8 +90,9 @@ TApplication::TClosed TApplication::Close() {
         OpenRecorded(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TNoIdReason::NoneRecorded);
     if (!recorded.Process)
         return TClosed::No;
-    if (PostCloseToWindows(recorded.ProcessId) == 0) {
-        FLog.Write("failed - no window", true);
+    if (const std::optional<std::string> refused =
+            CloseRequestRefusal(PostCloseToWindows(recorded.ProcessId))) {
+        FLog.Write(*refused, true);
         return TClosed::No;
     }
     const std::uint32_t begin = FClock.Ticks();

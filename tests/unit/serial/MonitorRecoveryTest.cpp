@@ -172,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct CloseCase {
     const char* name;
-    int window;       // the double's window: 1 closes on WM_CLOSE, 2 ignores it
+    int window;       // the double's window: 1 closes on WM_CLOSE, 2 ignores it, 3 is disabled
     const char* hang; // the heartbeat that stops, and its line
     const char* hangLine;
     const char* closeLine;  // nullptr: no close step
@@ -219,6 +219,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(CloseCase{"Closes", 1, "call", CallHang, "Trying to close...success", 0},
                     CloseCase{"IgnoresTheRequest", 2, "call", CallHang,
                               "Trying to close...failed - timed out", 12345},
+                    // A click would do nothing behind the dialog: neither may korvel's request.
+                    CloseCase{"BehindADialog", 3, "call", CallHang,
+                              "Trying to close...failed - no window", 12345},
                     // Nobody would read the request: straight to the kill.
                     CloseCase{"MainThreadHang", 1, "main", "Main thread not responding.", nullptr,
                               12345}),
