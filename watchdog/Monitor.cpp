@@ -124,7 +124,11 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
         return false;
     const std::optional<std::uint32_t> exitCode =
         FSettings.RestartOnExit ? FApplication.ExitCode(now) : std::nullopt;
-    if (verdict.Responding() && !exitCode) {
+    // An end of the session that was cancelled while the heartbeats came back: the next end is
+    // another, with a line of its own.
+    if (FRestartHeld && !FSession.Ending())
+        FRestartHeld = false;
+    if (!exitCode && (verdict.Responding() || RestartHeld())) {
         FClock.Sleep(100);
         return true;
     }
@@ -301,6 +305,20 @@ bool TMonitor::MayLaunch(bool lineOpen) {
         }
         FClock.Sleep(100);
     }
+}
+
+bool TMonitor::RestartHeld() {
+    switch (RestartGate(FSession.Ending(), FRestartHeld)) {
+    case TRestartGate::Restart:
+        return false;
+    case TRestartGate::Hold:
+        FLog.Write("Restart held while the session ends.", true);
+        FRestartHeld = true;
+        return true;
+    case TRestartGate::Wait:
+        break;
+    }
+    return true;
 }
 
 bool TMonitor::StartApplication() {

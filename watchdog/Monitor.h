@@ -85,6 +85,9 @@ private:
     // Before a launch: while the session ends, waits (polling it and a stop request every 100 ms),
     // with one line when lineOpen is false. False when a stop is asked for.
     bool MayLaunch(bool lineOpen);
+    // Before a restart that a heartbeat asks for: true while the session ends, with one line per
+    // end of the session.
+    bool RestartHeld();
     // Launches Tamrix until one signals its start, resetting the start event before each launch,
     // and ends every launched instance that did not answer.
     bool StartApplication();
@@ -102,6 +105,8 @@ private:
     TClock& FClock;
     TSessionState& FSession;
     TCrashBackoff FBackoff;
+    // A restart has been held during the current end of the session.
+    bool FRestartHeld = false;
     // The acts on the Tamrix supervised.
     TApplication FApplication;
     TRepeatThrottle FFatalErrors{60000};

@@ -118,7 +118,7 @@ struct ExitCase {
     bool restartOnExit;
     std::uint32_t exitCode;
     const char* firstLine; // after "Log created" and the Recovery line, if any
-    bool sessionEnding;    // no launch until the session's end is called off
+    const char* heldLine;  // the session ends, and this says so until its end is called off
 };
 
 class RestartOnExitTest : public MonitorRecoveryTest,
@@ -134,12 +134,12 @@ TEST_P(RestartOnExitTest, EndWithoutShutdownIsStartedAgainAtOnce) {
         std::string("main_timeout=1\r\nstartup_timeout=5\r\n[Recovery]\r\nrestart_on_exit=") +
         (c.restartOnExit ? "1" : "0") + "\r\n");
     TChildProcess first = StartFirstDouble();
-    FSession.IsEnding = c.sessionEnding;
+    FSession.IsEnding = c.heldLine != nullptr;
     StartMonitor();
     ASSERT_TRUE(first.WaitForExit(10000));
     EXPECT_EQ(first.ExitCode(), std::optional<std::uint32_t>(c.exitCode));
-    if (c.sessionEnding) {
-        ASSERT_TRUE(WaitForLogLine(FLogFile, "Start held while the session ends.", 30000));
+    if (c.heldLine) {
+        ASSERT_TRUE(WaitForLogLine(FLogFile, c.heldLine, 30000));
         Sleep(500); // several polls of the session
         EXPECT_EQ(ReadTamrixTrace(FTamrix).back().Launch, 1) << "launched while it ended";
         FSession.IsEnding = false;
@@ -152,6 +152,11 @@ TEST_P(RestartOnExitTest, EndWithoutShutdownIsStartedAgainAtOnce) {
         EXPECT_EQ(lines.at(0), "Recovery: hang_dump=0 hang_dump_keep=5 restart_on_exit=1");
         lines.erase(lines.begin());
     }
+    // A heartbeat found overdue while the session ends starts nothing before its end is called off.
+    if (!c.restartOnExit && c.heldLine) {
+        EXPECT_EQ(lines.at(0), c.heldLine);
+        lines.erase(lines.begin());
+    }
     EXPECT_EQ(lines.at(0), c.firstLine);
     // A crash needs no kill; a heartbeat found overdue still goes through one.
     EXPECT_EQ(lines.at(1).rfind("Trying to kill...", 0) == 0, !c.restartOnExit) << lines.at(1);
@@ -160,15 +165,45 @@ TEST_P(RestartOnExitTest, EndWithoutShutdownIsStartedAgainAtOnce) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, RestartOnExitTest,
-    testing::Values(
-        ExitCase{"ExitCode3", true, 3, "Process ended with exit code 3.", false},
-        ExitCase{"AccessViolation", true, 0xC0000005u, "Process ended with exit code 0xC0000005.",
-                 false},
-        // With the key at 0 the crash is found as a silent heartbeat, as always.
-        ExitCase{"KeyOff", false, 3, "Main thread not responding.", false},
-        ExitCase{"ExitWhileTheSessionEnds", true, 3, "Process ended with exit code 3.", true},
-        ExitCase{"KillWhileTheSessionEnds", false, 3, "Main thread not responding.", true}),
+    testing::Values(ExitCase{"ExitCode3", true, 3, "Process ended with exit code 3.", nullptr},
+                    ExitCase{"AccessViolation", true, 0xC0000005u,
+                             "Process ended with exit code 0xC0000005.", nullptr},
+                    // With the key at 0 the crash is found as a silent heartbeat, as always.
+                    ExitCase{"KeyOff", false, 3, "Main thread not responding.", nullptr},
+                    ExitCase{"ExitWhileTheSessionEnds", true, 3, "Process ended with exit code 3.",
+                             "Start held while the session ends."},
+                    ExitCase{"KillWhileTheSessionEnds", false, 3, "Main thread not responding.",
+                             "Restart held while the session ends."}),
     [](const testing::TestParamInfo<ExitCase>& info) { return std::string(info.param.name); });
+
+// A Tamrix whose heartbeat stays away while its session ends may still be saving its user's work:
+// no dump, close or kill until the end is called off, and one line for the whole end.
+TEST_F(MonitorRecoveryTest, NoRestartWhileTheSessionEnds) {
+    InstallDouble({{"main_interval_ms", 100}, {"call_interval_ms", 100}, {"call_stop_ms", 500}});
+    WriteOptions("call_stream_timeout=1\r\nstartup_timeout=5\r\n[Recovery]\r\nhang_dump=1\r\n"
+                 "close_timeout=5\r\n");
+    TChildProcess first = StartFirstDouble();
+    FSession.IsEnding = true;
+    StartMonitor();
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Restart held while the session ends.", 30000));
+    Sleep(1500); // many passes, each finding the call stream overdue
+    EXPECT_TRUE(first.IsRunning());
+    EXPECT_EQ(LogLines(FLogFile).size(), 3u);
+    FSession.IsEnding = false;
+    ASSERT_TRUE(first.WaitForExit(30000));
+    EXPECT_EQ(first.ExitCode(), std::optional<std::uint32_t>(12345));
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Trying to start...wait 4 sec...success", 30000));
+    const std::vector<std::string> expected = {
+        "Log created",
+        "Recovery: hang_dump=1 hang_dump_keep=5 restart_on_exit=0 close_timeout=5",
+        "Restart held while the session ends.",
+        "Call stream thread not responding.",
+        "Trying to dump...failed - " + ReasonText(ERROR_PATH_NOT_FOUND),
+        "Trying to close...failed - no window",
+        "Trying to kill...success",
+        "Trying to start...wait 4 sec...success"};
+    EXPECT_EQ(LogLines(FLogFile), expected);
+}
 
 struct CloseCase {
     const char* name;
