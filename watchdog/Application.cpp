@@ -6,8 +6,12 @@
 #include "InstallLayout.h"
 #include "KorvelProtocol.h"
 #include "MonitorText.h"
+#include "PathText.h"
+#include "ScopeExit.h"
 #include "Unicode.h"
 #include "WinApi.h"
+
+#include <wtsapi32.h>
 
 #include <algorithm>
 #include <string>
@@ -69,6 +73,46 @@ TCloseRequest PostCloseToWindows(std::uint32_t processId) noexcept {
             request.Refusal = GetLastError();
     }
     return request;
+}
+
+// Every session's processes, for the search of this session's Tamrix by its image; empty when the
+// system cannot tell. The list comes without opening a process, which for another user's process a
+// standard korvel may not do.
+std::vector<TSessionProcess> SessionProcesses(std::uint32_t ownSession) {
+    WTS_PROCESS_INFOW* list = nullptr;
+    DWORD count = 0;
+    if (!WTSEnumerateProcessesW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &list, &count))
+        return {};
+    const TScopeExit release([list] { WTSFreeMemory(list); });
+    const std::string_view expected = ExtractFileName(ApplicationFile);
+    std::vector<TSessionProcess> processes;
+    for (DWORD i = 0; i < count; ++i) {
+        TSessionProcess process{list[i].ProcessId,
+                                list[i].SessionId,
+                                list[i].pProcessName ? Utf16ToUtf8(list[i].pProcessName) : "",
+                                {}};
+        if (process.SessionId == ownSession && SameSystemFileName(process.Name, expected)) {
+            const THandle opened(
+                OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process.ProcessId));
+            wchar_t image[MAX_PATH * 4];
+            DWORD length = MAX_PATH * 4;
+            if (opened && QueryFullProcessImageNameW(opened.Get(), 0, image, &length))
+                process.ImagePath = Utf16ToUtf8(std::wstring_view(image, length));
+        }
+        processes.push_back(std::move(process));
+    }
+    return processes;
+}
+
+// The full path of the Tamrix korvel launches, as the search compares images with it.
+std::string ApplicationPath() {
+    const std::wstring relative = Utf8ToUtf16(ApplicationFile);
+    std::wstring full(MAX_PATH * 4, L'\0');
+    const DWORD length =
+        GetFullPathNameW(relative.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0 || length >= full.size())
+        return {};
+    return Utf16ToUtf8(std::wstring_view(full.data(), length));
 }
 
 } // namespace
@@ -185,16 +229,43 @@ void TApplication::Find() {
     }
     if (processId == 0)
         return;
-    const bool endedByUs = std::any_of(FEnded.begin(), FEnded.end(), [&](const THandle& ended) {
+    if (EndedByUs(processId))
+        return;
+    TLocated located = Locate(processId, SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION);
+    // A process that has ended already is not followed: only its id lingers in the file.
+    if (located.Process && WaitForSingleObject(located.Process.Get(), 0) == WAIT_TIMEOUT &&
+        !EndedByUs(located.ProcessId))
+        FFollowed = std::move(located.Process);
+}
+
+bool TApplication::EndedByUs(std::uint32_t processId) const {
+    return std::any_of(FEnded.begin(), FEnded.end(), [&](const THandle& ended) {
         return GetProcessId(ended.Get()) == processId;
     });
-    if (endedByUs)
-        return;
-    THandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    // A process that has ended already is not followed: only its id lingers in the file.
-    if (process && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT &&
-        CheckApplication(process.Get(), processId).IsApplication)
-        FFollowed = std::move(process);
+}
+
+TApplication::TLocated TApplication::Locate(std::uint32_t processId, unsigned long rights) {
+    std::string refusal;
+    if (THandle process(OpenProcess(rights, FALSE, processId)); !process) {
+        refusal = SysErrorMessage(GetLastError());
+    } else {
+        TImageVerdict verdict = CheckApplication(process.Get(), processId);
+        if (verdict.IsApplication)
+            return {processId, std::move(process), {}};
+        refusal = std::move(verdict.Refusal);
+    }
+    DWORD ownSession = 0;
+    if (!ProcessIdToSessionId(GetCurrentProcessId(), &ownSession))
+        return {processId, THandle(), refusal};
+    TStandIn standIn = ChooseStandIn(processId, refusal, ownSession, ApplicationPath(),
+                                     SessionProcesses(ownSession), SameSystemFileName);
+    if (standIn.ProcessId == 0)
+        return {processId, THandle(), std::move(standIn.Refusal)};
+    // Opened again with the step's rights, and behind the same guard as a recorded process.
+    THandle process(OpenProcess(rights, FALSE, standIn.ProcessId));
+    if (process && CheckApplication(process.Get(), standIn.ProcessId).IsApplication)
+        return {standIn.ProcessId, std::move(process), {}};
+    return {processId, THandle(), refusal};
 }
 
 std::optional<std::uint32_t> TApplication::ExitCode(std::uint32_t now) {
@@ -236,16 +307,10 @@ TApplication::TRecorded TApplication::OpenRecorded(unsigned long rights, TNoIdRe
                    true);
         return recorded;
     }
-    THandle process(OpenProcess(rights, FALSE, processId));
-    if (!process) {
-        FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
+    TLocated located = Locate(processId, rights);
+    if (!located.Process) {
+        FLog.Write("failed - " + located.Refusal, true);
         return recorded;
     }
-    const TImageVerdict verdict = CheckApplication(process.Get(), processId);
-    if (!verdict.IsApplication) {
-        FLog.Write("failed - " + verdict.Refusal, true);
-        return recorded;
-    }
-    recorded.Process = std::move(process);
-    return recorded;
+    return {located.ProcessId, std::move(located.Process)};
 }

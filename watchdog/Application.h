@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 class TApplication {
@@ -54,7 +55,7 @@ public:
 
 private:
     // What the kill, the dump and the close step act on: the process Tamrix recorded, opened with
-    // rights, when it is Tamrix and runs in this logon session. For a step whose log line is open:
+    // rights, when it is Tamrix and runs in this logon session (or its stand-in, as Locate finds). For a step whose log line is open:
     // when there is none (no id recorded, the settings file held for longer, another program,
     // another session, a refused open), the line ends with "failed - " and the reason, and Process
     // stays empty. Without an id the kill step's reason has always been the system text of the
@@ -65,6 +66,16 @@ private:
     };
     enum class TNoIdReason : std::uint8_t { SystemText, NoneRecorded };
     TRecorded OpenRecorded(unsigned long rights, TNoIdReason noIdReason);
+    // The process to act on for the recorded processId, opened with rights: the recorded one when it
+    // is Tamrix of this session; when it is another session's Tamrix, this session's one found by
+    // its image (ChooseStandIn). Otherwise an empty Process, and the refusal for the step's line.
+    struct TLocated {
+        std::uint32_t ProcessId;
+        THandle Process;
+        std::string Refusal;
+    };
+    TLocated Locate(std::uint32_t processId, unsigned long rights);
+    bool EndedByUs(std::uint32_t processId) const;
 
     TLog& FLog;
     TMetrics& FMetrics;

@@ -113,6 +113,30 @@ TEST_F(MonitorRecoveryTest, RefusedOrFailedDumpLeavesNoFileAndTheKillFollows) {
     EXPECT_EQ(Dumps(FKorvel), std::vector<std::string>{});
 }
 
+// A recorded id of another program is refused as always, and the search for this session's Tamrix
+// by its image, which only another session's Tamrix may start, leaves the running double alone.
+TEST_F(MonitorRecoveryTest, ARecordedProgramIsRefusedAndNoOtherProcessIsKilled) {
+    InstallDouble({{"record_pid", 0},
+                   {"main_interval_ms", 100},
+                   {"call_interval_ms", 100},
+                   {"launch.1.main_stop_ms", 1000}});
+    TChildProcess bystander(Quoted(TestBinDirectory() + "\\Bystander.exe") + " 60000");
+    TTempDir::WriteFile(FIni, "[Options]\r\nmain_timeout=1\r\nstartup_timeout=5\r\n"
+                              "[Application]\r\nprocess_id=" +
+                                  std::to_string(bystander.ProcessId()) + "\r\n");
+    TChildProcess first = StartFirstDouble();
+    StartMonitor();
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Trying to start...wait 4 sec...success", 30000));
+    EXPECT_EQ(LogLines(FLogFile),
+              (std::vector<std::string>{"Log created", "Main thread not responding.",
+                                        "Trying to kill...failed - process " +
+                                            std::to_string(bystander.ProcessId()) +
+                                            " is Bystander.exe, not Tamrix.exe",
+                                        "Trying to start...wait 4 sec...success"}));
+    EXPECT_TRUE(first.IsRunning());
+    EXPECT_TRUE(bystander.IsRunning());
+}
+
 struct ExitCase {
     const char* name;
     bool restartOnExit;
