@@ -169,11 +169,17 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
         if (FSettings.HangDump != 0)
             FApplication.Dump();
         // A main thread that does not respond would never read the request to close.
-        const std::optional<bool> restarted =
+        const TRestart restarted =
             RestartApplication(FSettings.CloseTimeout != 0 && IsResponding(verdict.Main));
-        if (!restarted)
+        if (restarted == TRestart::Stopped)
             return false;
-        ok = *restarted;
+        if (restarted == TRestart::Held) {
+            // The heartbeat still stays away: once the session's end is cancelled, the next pass
+            // restarts from the start.
+            FClock.Sleep(100);
+            return true;
+        }
+        ok = restarted == TRestart::Started;
     }
     // Fresh windows for the new instance before anything else can fail: a refused write-back
     // below must not make the next pass find the new instance overdue.
@@ -242,7 +248,7 @@ void TMonitor::ReportFatalError(const std::exception_ptr& error) {
     }
 }
 
-std::optional<bool> TMonitor::RestartApplication(bool closeFirst) {
+TMonitor::TRestart TMonitor::RestartApplication(bool closeFirst) {
     // The followed instance is about to be closed or killed: its end is korvel's doing, never a
     // crash.
     FApplication.BeginRestart();
@@ -252,13 +258,16 @@ std::optional<bool> TMonitor::RestartApplication(bool closeFirst) {
     using TClosed = TApplication::TClosed;
     const TClosed closed = closeFirst ? FApplication.Close() : TClosed::No;
     if (closed == TClosed::Stopped)
-        return std::nullopt;
+        return TRestart::Stopped;
     if (closed == TClosed::Yes)
         // As after a kill: the system may still be tearing the closed process down.
         FClock.Sleep(1000);
+    else if (RestartHeld())
+        // The session began to end while Tamrix was asked to close: it may be saving for it now.
+        return TRestart::Held;
     else
         FApplication.Kill();
-    return StartApplication();
+    return StartApplication() ? TRestart::Started : TRestart::Failed;
 }
 
 TMonitor::TAfterExit TMonitor::RestartAfterExit(std::uint32_t now) {

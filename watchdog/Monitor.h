@@ -72,8 +72,10 @@ private:
     // Polls one event of the set, resets it when set, and reports a failed wait.
     EventPoll CheckEvent(TEventMember role);
     // Asks Tamrix to close first when closeFirst, kills it unless it closed, then relaunches it.
-    // False when the restart failed; nothing when a stop came during the close.
-    std::optional<bool> RestartApplication(bool closeFirst);
+    // Stopped when a stop came during the close; Held, with neither kill nor launch, when the
+    // session is ending by the time of the kill.
+    enum class TRestart : std::uint8_t { Started, Failed, Stopped, Held };
+    TRestart RestartApplication(bool closeFirst);
     // restart_on_exit, after "Process ended with exit code N.": waits as the crash back-off says,
     // then relaunches. The wait ends without a launch when a stop is asked for or when a Tamrix
     // started by someone else signals its start, which is then the one supervised.

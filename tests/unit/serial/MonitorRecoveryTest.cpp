@@ -229,6 +229,26 @@ TEST_F(MonitorRecoveryTest, NoRestartWhileTheSessionEnds) {
     EXPECT_EQ(LogLines(FLogFile), expected);
 }
 
+// A session that begins to end while Tamrix is asked to close: no kill follows the close step.
+TEST_F(MonitorRecoveryTest, NoKillWhenTheSessionBeginsToEndDuringTheClose) {
+    InstallDouble({{"main_interval_ms", 100},
+                   {"call_interval_ms", 100},
+                   {"window", 2},
+                   {"launch.1.call_stop_ms", 1000}});
+    WriteOptions("call_stream_timeout=1\r\nstartup_timeout=5\r\n[Recovery]\r\nclose_timeout=2\r\n");
+    TChildProcess first = StartFirstDouble();
+    StartMonitor();
+    ASSERT_TRUE(WaitForTamrixTrace(
+        FTamrix, [](const TTraceRecord& r) { return r.What == "close-ignored"; }, 30000));
+    FSession.IsEnding = true;
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Restart held while the session ends.", 30000));
+    Sleep(500);
+    EXPECT_TRUE(first.IsRunning());
+    FSession.IsEnding = false;
+    ASSERT_TRUE(first.WaitForExit(30000));
+    EXPECT_EQ(first.ExitCode(), std::optional<std::uint32_t>(12345));
+}
+
 struct CloseCase {
     const char* name;
     int window;       // the double's window: 1 closes on WM_CLOSE, 2 ignores it, 3 is disabled
