@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The supervised application, one folder above korvel.
 inline constexpr const char* ApplicationFile = "..\\Tamrix.exe";
@@ -44,3 +45,31 @@ TImageVerdict ImageVerdict(std::uint32_t processId, std::string_view imagePath, 
 // When the system could not tell the image or the session: never Tamrix. The refusal is the
 // system's text for the error, or names the code when the system has none.
 TImageVerdict ImageQueryFailed(std::uint32_t errorCode);
+
+// One process as the system's list of every session's processes tells it, without opening it
+// (another user's korvel may not open it). ImagePath: the full path of the image, told only for
+// processes of this session with Tamrix's file name, and only when the process could be opened.
+struct TSessionProcess {
+    std::uint32_t ProcessId = 0;
+    std::uint32_t SessionId = 0;
+    std::string Name;
+    std::string ImagePath;
+};
+
+// What korvel acts on when the recorded process is refused: a process id, or 0 and the refusal for
+// the step's line.
+struct TStandIn {
+    std::uint32_t ProcessId = 0;
+    std::string Refusal;
+};
+
+// The settings file of a machine-wide install is shared by every user signed in, so the recorded
+// id may be that of another session's Tamrix while this session's own runs unrecorded. Only then
+// (the recorded id names a process of another session with Tamrix's file name) korvel acts on this
+// session's Tamrix instead, found by its image: applicationPath, ApplicationFile's full path. When
+// several run, none is chosen: korvel cannot tell which one stopped its heartbeats, and it would
+// kill one that is not hung. Every other refusal (another program, a process gone) stands as
+// recordedRefusal says.
+TStandIn ChooseStandIn(std::uint32_t recordedId, std::string_view recordedRefusal,
+                       std::uint32_t ownSession, std::string_view applicationPath,
+                       const std::vector<TSessionProcess>& processes, TSameFileName sameFileName);

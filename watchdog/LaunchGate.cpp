@@ -7,3 +7,9 @@ TLaunchGate LaunchGate(bool sessionEnding, bool stopAsked, bool held) noexcept {
         return TLaunchGate::Stop;
     return held ? TLaunchGate::Wait : TLaunchGate::Hold;
 }
+
+TRestartGate RestartGate(bool sessionEnding, bool held) noexcept {
+    if (!sessionEnding)
+        return TRestartGate::Restart;
+    return held ? TRestartGate::Wait : TRestartGate::Hold;
+}

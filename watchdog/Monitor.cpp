@@ -2,66 +2,16 @@
 
 #include "Errors.h"
 #include "ExecExtern.h"
-#include "HangDump.h"
 #include "InstallLayout.h"
-#include "KorvelProtocol.h"
 #include "LaunchGate.h"
 #include "MonitorText.h"
 #include "ScopeExit.h"
 #include "StartupPlan.h"
-#include "Unicode.h"
 #include "WinApi.h"
 
 #include <algorithm>
 #include <string>
-#include <string_view>
 #include <utility>
-#include <vector>
-
-namespace {
-
-// The guard of every step that acts on a recorded process: its image must be Tamrix's and it must
-// run in this logon session.
-TImageVerdict CheckApplication(HANDLE process, std::uint32_t processId) {
-    DWORD session = 0;
-    DWORD ownSession = 0;
-    if (!ProcessIdToSessionId(processId, &session) ||
-        !ProcessIdToSessionId(GetCurrentProcessId(), &ownSession))
-        return ImageQueryFailed(GetLastError());
-    wchar_t image[MAX_PATH * 4];
-    DWORD length = MAX_PATH * 4;
-    if (!QueryFullProcessImageNameW(process, 0, image, &length))
-        return ImageQueryFailed(GetLastError());
-    return ImageVerdict(processId, Utf16ToUtf8(std::wstring_view(image, length)),
-                        session == ownSession, SameSystemFileName);
-}
-
-// WM_CLOSE to every visible top-level window of the process: what its user's click on the close
-// box would send. Gives how many windows were asked.
-std::size_t PostCloseToWindows(std::uint32_t processId) {
-    struct TSearch {
-        DWORD ProcessId;
-        std::vector<HWND> Windows;
-    } search{processId, {}};
-    // Collected first, posted after: a window that goes while the list is walked changes nothing.
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            auto& found = *reinterpret_cast<TSearch*>(parameter);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == found.ProcessId && IsWindowVisible(window))
-                found.Windows.push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    std::size_t asked = 0;
-    for (HWND window : search.Windows)
-        if (PostMessageW(window, WM_CLOSE, 0, 0))
-            ++asked;
-    return asked;
-}
-
-} // namespace
 
 TMonitor::TMonitor(TLog& log, TMetrics& metrics)
     : TMonitor(log, SettingsFileName(), SystemClock(), metrics) {}
@@ -70,7 +20,8 @@ TMonitor::TMonitor(TLog& log, std::string settingsFileName, TClock& clock, TMetr
                    TSessionState& session)
     : TBetterThread(clock), FLog(log), FMetrics(metrics),
       FIniFile(std::make_unique<TIniFile>(std::move(settingsFileName), clock)), FClock(clock),
-      FSession(session) {
+      FSession(session),
+      FApplication(log, metrics, *FIniFile, FSettings, clock, [this] { return Terminated(); }) {
     // Should this raise, the base destructor stops the still suspended thread before its body
     // ever runs.
     LoadSettings();
@@ -157,7 +108,7 @@ void TMonitor::Begin(THeartbeats& heartbeats) {
     // The main thread saw the start signal just before it made this supervisor.
     FBackoff.Started(now);
     if (FSettings.RestartOnExit)
-        FindApplication();
+        FApplication.Find();
 }
 
 bool TMonitor::Supervise(THeartbeats& heartbeats) {
@@ -172,8 +123,12 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
     if (Terminated())
         return false;
     const std::optional<std::uint32_t> exitCode =
-        FSettings.RestartOnExit ? ApplicationExitCode(now) : std::nullopt;
-    if (verdict.Responding() && !exitCode) {
+        FSettings.RestartOnExit ? FApplication.ExitCode(now) : std::nullopt;
+    // An end of the session that was cancelled while the heartbeats came back: the next end is
+    // another, with a line of its own.
+    if (FRestartHeld && !FSession.Ending())
+        FRestartHeld = false;
+    if (!exitCode && (verdict.Responding() || RestartHeld())) {
         FClock.Sleep(100);
         return true;
     }
@@ -192,7 +147,7 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
             FBackoff.Started(started);
             FLog.Write("Process detected.", true);
             FMetrics.TamrixRunning(true);
-            FindApplication();
+            FApplication.Find();
             return true;
         }
         case TAfterExit::Relaunched:
@@ -212,13 +167,19 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
         }
         FMetrics.RestartBegun(TRestartCause::Hang);
         if (FSettings.HangDump != 0)
-            DumpApplication();
+            FApplication.Dump();
         // A main thread that does not respond would never read the request to close.
-        const std::optional<bool> restarted =
+        const TRestart restarted =
             RestartApplication(FSettings.CloseTimeout != 0 && IsResponding(verdict.Main));
-        if (!restarted)
+        if (restarted == TRestart::Stopped)
             return false;
-        ok = *restarted;
+        if (restarted == TRestart::Held) {
+            // The heartbeat still stays away: once the session's end is cancelled, the next pass
+            // restarts from the start.
+            FClock.Sleep(100);
+            return true;
+        }
+        ok = restarted == TRestart::Started;
     }
     // Fresh windows for the new instance before anything else can fail: a refused write-back
     // below must not make the next pass find the new instance overdue.
@@ -230,7 +191,7 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
     }
     FBackoff.Started(after);
     if (FSettings.RestartOnExit)
-        FindApplication();
+        FApplication.Find();
     // What this restart learnt is the starting point of the next one, here or in the next
     // supervisor.
     TSettings::WriteStartupTimeout(*FIniFile, FStartupTimeout);
@@ -292,63 +253,30 @@ void TMonitor::ReportFatalError(const std::exception_ptr& error) {
     }
 }
 
-std::optional<bool> TMonitor::RestartApplication(bool closeFirst) {
+TMonitor::TRestart TMonitor::RestartApplication(bool closeFirst) {
     // The followed instance is about to be closed or killed: its end is korvel's doing, never a
     // crash.
-    FApplication.Reset();
-    FEnded.clear();
+    FApplication.BeginRestart();
     // Up to the end of the start step: the closed instance may signal its shutdown late.
     FClosing = closeFirst;
     const TScopeExit closing([&] { FClosing = false; });
-    const TClosed closed = closeFirst ? CloseApplication() : TClosed::No;
+    using TClosed = TApplication::TClosed;
+    const TClosed closed = closeFirst ? FApplication.Close() : TClosed::No;
     if (closed == TClosed::Stopped)
-        return std::nullopt;
+        return TRestart::Stopped;
     if (closed == TClosed::Yes)
         // As after a kill: the system may still be tearing the closed process down.
         FClock.Sleep(1000);
+    else if (RestartHeld())
+        // The session began to end while Tamrix was asked to close: it may be saving for it now.
+        return TRestart::Held;
     else
-        KillApplication();
-    return StartApplication();
-}
-
-TMonitor::TClosed TMonitor::CloseApplication() {
-    FLog.Write("Trying to close...", false);
-    TRecordedProcess recorded = OpenRecordedApplication(
-        SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TNoIdReason::NoneRecorded);
-    if (!recorded.Process)
-        return TClosed::No;
-    if (PostCloseToWindows(recorded.ProcessId) == 0) {
-        FLog.Write("failed - no window", true);
-        return TClosed::No;
-    }
-    const std::uint32_t begin = FClock.Ticks();
-    const std::uint32_t limit = FSettings.CloseTimeout * 1000;
-    for (;;) {
-        const std::uint32_t elapsed = FClock.Ticks() - begin;
-        const DWORD wait = WaitForSingleObject(recorded.Process.Get(), 0);
-        if (wait == WAIT_OBJECT_0) {
-            FLog.Write("success", true);
-            FEnded.push_back(std::move(recorded.Process));
-            return TClosed::Yes;
-        }
-        if (Terminated()) {
-            FLog.Write("Monitor terminated", true);
-            return TClosed::Stopped;
-        }
-        if (wait == WAIT_FAILED) {
-            FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
-            return TClosed::No;
-        }
-        if (elapsed >= limit) {
-            FLog.Write("failed - timed out", true);
-            return TClosed::No;
-        }
-        FClock.Sleep(std::min<std::uint32_t>(100, limit - elapsed));
-    }
+        FApplication.Kill();
+    return StartApplication() ? TRestart::Started : TRestart::Failed;
 }
 
 TMonitor::TAfterExit TMonitor::RestartAfterExit(std::uint32_t now) {
-    FEnded.clear();
+    FApplication.ForgetEnded();
     const std::uint32_t seconds = FBackoff.Ended(now);
     if (seconds != 0) {
         FLog.Write(BackoffLine(seconds), true);
@@ -372,136 +300,6 @@ TMonitor::TAfterExit TMonitor::RestartAfterExit(std::uint32_t now) {
     return StartApplication() ? TAfterExit::Relaunched : TAfterExit::Failed;
 }
 
-void TMonitor::DumpApplication() {
-    FLog.Write("Trying to dump...", false);
-    // The kill's guard: a reused id must not have another program's memory written to disk.
-    const TRecordedProcess recorded =
-        OpenRecordedApplication(PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION |
-                                    PROCESS_VM_READ | PROCESS_DUP_HANDLE,
-                                TNoIdReason::NoneRecorded);
-    if (!recorded.Process) {
-        FMetrics.HangDumped(false);
-        return;
-    }
-    try {
-        const std::string name = WriteHangDump(recorded.Process.Get(), recorded.ProcessId,
-                                               FSettings.HangDump, LogFolder);
-        FLog.Write("success (" + name + ")", true);
-        FMetrics.HangDumped(true);
-    } catch (const EOSError& e) {
-        FLog.Write("failed - " + ReasonText(e.ErrorCode()), true);
-        FMetrics.HangDumped(false);
-        return;
-    }
-    PruneHangDumps(LogFolder, FSettings.HangDumpKeep);
-}
-
-void TMonitor::FindApplication() {
-    FApplication.Reset();
-    FApplicationLookTick = FClock.Ticks();
-    std::uint32_t processId = 0;
-    try {
-        processId = ReadProcessId(*FIniFile);
-    } catch (const EIniFileException&) {
-        // Held for longer: none is followed until the next look, a second from now.
-    }
-    if (processId == 0)
-        return;
-    const bool endedByUs = std::any_of(FEnded.begin(), FEnded.end(), [&](const THandle& ended) {
-        return GetProcessId(ended.Get()) == processId;
-    });
-    if (endedByUs)
-        return;
-    THandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    // A process that has ended already is not followed: only its id lingers in the file.
-    if (process && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT &&
-        CheckApplication(process.Get(), processId).IsApplication)
-        FApplication = std::move(process);
-}
-
-std::optional<std::uint32_t> TMonitor::ApplicationExitCode(std::uint32_t now) {
-    if (!FApplication) {
-        if (now - FApplicationLookTick >= 1000)
-            FindApplication();
-        return std::nullopt;
-    }
-    if (WaitForSingleObject(FApplication.Get(), 0) != WAIT_OBJECT_0)
-        return std::nullopt;
-    DWORD exitCode = 0;
-    GetExitCodeProcess(FApplication.Get(), &exitCode);
-    FApplication.Reset();
-    // A normal end is never restarted, whichever thread sees what first. Tamrix signals its
-    // shutdown before it ends; the main thread asks this thread to stop before it consumes that
-    // signal. So, read in this order, one of the two shows.
-    if (TKorvelEvents::KorvelEvents()->Shutdown().WaitFor(0) == WaitResult::Signaled)
-        return std::nullopt;
-    if (Terminated())
-        return std::nullopt;
-    return exitCode;
-}
-
-TMonitor::TRecordedProcess TMonitor::OpenRecordedApplication(unsigned long rights,
-                                                             TNoIdReason noIdReason) {
-    TRecordedProcess recorded{0, THandle()};
-    try {
-        recorded.ProcessId = ReadProcessId(*FIniFile);
-    } catch (const EIniFileException& e) {
-        FLog.Write("failed - " + e.Message(), true);
-        return recorded;
-    }
-    const std::uint32_t processId = recorded.ProcessId;
-    if (processId == 0) {
-        // Nothing has failed here: the system text is that of whatever the settings read left
-        // behind as the last error.
-        FLog.Write("failed - " + (noIdReason == TNoIdReason::SystemText
-                                      ? SysErrorMessage(GetLastError())
-                                      : std::string("no process id recorded")),
-                   true);
-        return recorded;
-    }
-    THandle process(OpenProcess(rights, FALSE, processId));
-    if (!process) {
-        FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
-        return recorded;
-    }
-    const TImageVerdict verdict = CheckApplication(process.Get(), processId);
-    if (!verdict.IsApplication) {
-        FLog.Write("failed - " + verdict.Refusal, true);
-        return recorded;
-    }
-    recorded.Process = std::move(process);
-    return recorded;
-}
-
-bool TMonitor::EndApplication(THandle process) {
-    if (!TerminateProcess(process.Get(), KorvelProtocol::KilledExitCode))
-        return false;
-    // TerminateProcess only starts the ending, and a single-instance Tamrix would refuse a
-    // successor while the old one still exists.
-    WaitForSingleObject(process.Get(), 10000);
-    FEnded.push_back(std::move(process));
-    return true;
-}
-
-void TMonitor::KillApplication() {
-    FLog.Write("Trying to kill...", false);
-    TRecordedProcess recorded =
-        OpenRecordedApplication(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
-                                TNoIdReason::SystemText);
-    if (!recorded.Process) {
-        FMetrics.KillFailed();
-        return;
-    }
-    if (EndApplication(std::move(recorded.Process))) {
-        FLog.Write("success", true);
-        // Give the system time to tear the process down before its successor starts.
-        FClock.Sleep(1000);
-    } else {
-        FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
-        FMetrics.KillFailed();
-    }
-}
-
 bool TMonitor::MayLaunch(bool lineOpen) {
     bool held = false;
     for (;;) {
@@ -523,6 +321,20 @@ bool TMonitor::MayLaunch(bool lineOpen) {
     }
 }
 
+bool TMonitor::RestartHeld() {
+    switch (RestartGate(FSession.Ending(), FRestartHeld)) {
+    case TRestartGate::Restart:
+        return false;
+    case TRestartGate::Hold:
+        FLog.Write("Restart held while the session ends.", true);
+        FRestartHeld = true;
+        return true;
+    case TRestartGate::Wait:
+        break;
+    }
+    return true;
+}
+
 bool TMonitor::StartApplication() {
     if (!MayLaunch(false)) {
         FLog.Write("Monitor terminated", true);
@@ -541,7 +353,7 @@ bool TMonitor::StartApplication() {
     THandle unanswered;
     const auto endUnanswered = [&] {
         if (unanswered)
-            EndApplication(std::move(unanswered));
+            FApplication.End(std::move(unanswered));
         unanswered.Reset();
     };
     for (bool first = true;; first = false) {

@@ -1,5 +1,7 @@
 #include "MonitorText.h"
 
+#include "Errors.h"
+
 #include <cstdio>
 
 std::string WaitPiece(std::uint32_t seconds) {
@@ -30,4 +32,12 @@ std::string FatalErrorLine(std::string_view className, std::string_view message)
         line += message[i] == '\r' || message[i] == '\n' ? ' ' : message[i];
     }
     return line;
+}
+
+std::optional<std::string> CloseRequestRefusal(const TCloseRequest& request) {
+    if (request.Asked != 0)
+        return std::nullopt;
+    if (request.Qualified == 0 && request.Refusal == 0)
+        return "failed - no window";
+    return "failed - " + ReasonText(request.Refusal);
 }

@@ -2,7 +2,9 @@
 // is checked as a table. No Windows headers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,3 +22,18 @@ std::string BackoffLine(std::uint32_t seconds);
 // "Fatal error: <class>: <message>" on one line: the message's own line breaks (an EOSError's CR
 // LF) become one blank each. Without a message: "Fatal error: <class>".
 std::string FatalErrorLine(std::string_view className, std::string_view message);
+
+// What asking Tamrix's windows to close found: how many windows a user's click could close, how
+// many took the request, and the error of the last that failed (a post refused, or the search cut
+// short), 0 when none did.
+struct TCloseRequest {
+    std::size_t Qualified = 0;
+    std::size_t Asked = 0;
+    std::uint32_t Refusal = 0;
+};
+
+// The end of the "Trying to close..." line when the request reached no window, or nothing when one
+// took it and the wait for Tamrix's end follows. "failed - no window" only when no window could be
+// asked and nothing failed; otherwise "failed - " and the system text of the failure (an elevated
+// Tamrix, whose windows a standard korvel may not post to).
+std::optional<std::string> CloseRequestRefusal(const TCloseRequest& request);

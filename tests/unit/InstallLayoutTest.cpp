@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -47,5 +48,39 @@ INSTANTIATE_TEST_SUITE_P(
         VerdictCase{"QueryFailedWithoutText", false, "", true, 0x2FFFFFFF, false,
                     "system error 805306367"}),
     [](const testing::TestParamInfo<VerdictCase>& info) { return std::string(info.param.name); });
+
+// This session is 1. Catches a stand-in for a foreign program, a gone process or a refused Tamrix of
+// this session; one taken from another session, by file name alone, or from several; and a search
+// that never answers a shared settings file.
+TEST(ChooseStandInTest, OnlyForAnotherSessionsTamrixAndOnlyOneOfThisSession) {
+    const std::string app = "C:\\Apps\\Tamrix\\Tamrix.exe";
+    const TSessionProcess otherTamrix{7, 2, "Tamrix.exe", ""}, ownProgram{8, 1, "notepad.exe", ""},
+        ownTamrix{9, 1, "TAMRIX.exe", "c:\\apps\\tamrix\\TAMRIX.EXE"},
+        secondTamrix{10, 1, "Tamrix.exe", app}, elsewhere{11, 1, "Tamrix.exe", "D:\\Tamrix.exe"},
+        unopened{12, 1, "Tamrix.exe", ""}, thirdSession{13, 3, "Tamrix.exe", app},
+        otherProgram{14, 2, "notepad.exe", ""};
+    const struct {
+        std::uint32_t recorded;
+        std::vector<TSessionProcess> processes;
+        TStandIn expected;
+    } table[] = {
+        {7, {otherTamrix, ownTamrix, ownProgram}, {9, ""}},
+        {7, {otherTamrix, ownTamrix, elsewhere, unopened, thirdSession}, {9, ""}},
+        {7, {otherTamrix, elsewhere, unopened, thirdSession}, {0, "R"}},
+        {7,
+         {otherTamrix, ownTamrix, secondTamrix},
+         {0, "R; 2 processes of this session are Tamrix.exe, none chosen"}},
+        {14, {otherProgram, ownTamrix}, {0, "R"}},
+        {8, {ownProgram, ownTamrix}, {0, "R"}},
+        {10, {secondTamrix, ownTamrix}, {0, "R"}},
+        {99, {otherTamrix, ownTamrix}, {0, "R"}},
+    };
+    for (const auto& row : table) {
+        const TStandIn got =
+            ChooseStandIn(row.recorded, "R", 1, app, row.processes, SameSystemFileName);
+        EXPECT_EQ(got.ProcessId, row.expected.ProcessId) << &row - table;
+        EXPECT_EQ(got.Refusal, row.expected.Refusal) << &row - table;
+    }
+}
 
 } // namespace

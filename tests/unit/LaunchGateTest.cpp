@@ -21,4 +21,13 @@ TEST(LaunchGateTest, LaunchesOnlyOutsideASessionEnd) {
         EXPECT_EQ(LaunchGate(c.sessionEnding, c.stopAsked, c.held), c.expected) << &c - cases;
 }
 
+// Catches a kill during a sign-out, a cancelled sign-out that never restarts, and the held line
+// repeated each pass.
+TEST(LaunchGateTest, RestartsOnlyOutsideASessionEnd) {
+    EXPECT_EQ(RestartGate(false, false), TRestartGate::Restart);
+    EXPECT_EQ(RestartGate(false, true), TRestartGate::Restart);
+    EXPECT_EQ(RestartGate(true, false), TRestartGate::Hold);
+    EXPECT_EQ(RestartGate(true, true), TRestartGate::Wait);
+}
+
 } // namespace

@@ -1,5 +1,7 @@
 // The supervisor's texts with values, and its throttle of repeated errors, as tables.
+#include "Errors.h"
 #include "MonitorText.h"
+#include "WinApi.h"
 #include "Throttle.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +35,21 @@ TEST(MonitorTextTest, FatalErrorIsOneLine) {
         {"", "Fatal error: E"}};
     for (const auto& [message, line] : table)
         EXPECT_EQ(FatalErrorLine("E", message), line) << message;
+}
+
+// Catches a refused post reported as "no window", and a request that reached one window of several
+// taken for a failure.
+TEST(MonitorTextTest, CloseRequestSaysWhyItReachedNoWindow) {
+    const struct {
+        TCloseRequest request;
+        std::optional<std::string> line;
+    } table[] = {
+        {{0, 0, 0}, "failed - no window"},
+        {{2, 0, ERROR_ACCESS_DENIED}, "failed - " + ReasonText(ERROR_ACCESS_DENIED)},
+        {{0, 0, ERROR_NOT_ENOUGH_MEMORY}, "failed - " + ReasonText(ERROR_NOT_ENOUGH_MEMORY)},
+        {{2, 1, ERROR_ACCESS_DENIED}, std::nullopt}};
+    for (const auto& row : table)
+        EXPECT_EQ(CloseRequestRefusal(row.request), row.line) << &row - table;
 }
 
 // A step of the table: at that tick, that text; whether it may be written.

@@ -15,6 +15,7 @@
 //   lifetime_ms=600000    exit 0 then at the latest, so a forgotten double never runs forever
 //   window=0              1: a visible window; WM_CLOSE on it acts as shutdown_ms does at once
 //                         2: a visible window that ignores WM_CLOSE
+//                         3: as 1, but disabled behind a modal dialog that it owns
 //   launch.2.main_stop_ms=3000   applies to the second launch only (launches counted from 1)
 //
 // Times are milliseconds from the program's start; -1 means never. No script at all gives a well-
@@ -218,14 +219,24 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return 0;
 }
 
-void ShowWindowOfDouble(const TTrace& trace, bool closesOnRequest) {
+void ShowWindowOfDouble(const TTrace& trace, bool closesOnRequest, bool behindDialog) {
     ClosesOnRequest = closesOnRequest;
     WindowTrace = &trace;
     const WNDCLASSW windowClass{0,       WindowProc, 0,       0,       GetModuleHandleW(nullptr),
                                 nullptr, nullptr,    nullptr, nullptr, L"TamrixDouble"};
     RegisterClassW(&windowClass);
-    CreateWindowExW(0, L"TamrixDouble", L"Tamrix", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
-                    nullptr, nullptr, windowClass.hInstance, nullptr);
+    HWND main = CreateWindowExW(0, L"TamrixDouble", L"Tamrix", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                                0, 200, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (!behindDialog)
+        return;
+    // As "Save changes?" stands: owned by the main window, which is disabled while it shows.
+    const WNDCLASSW dialogClass{0,       DefWindowProcW, 0,       0,       windowClass.hInstance,
+                                nullptr, nullptr,        nullptr, nullptr, L"TamrixDoubleDialog"};
+    RegisterClassW(&dialogClass);
+    CreateWindowExW(WS_EX_DLGMODALFRAME, L"TamrixDoubleDialog", L"Save changes?",
+                    WS_POPUP | WS_CAPTION | WS_VISIBLE, 50, 50, 150, 80, main, nullptr,
+                    windowClass.hInstance, nullptr);
+    EnableWindow(main, FALSE);
 }
 
 bool IsDue(std::int64_t at, std::int64_t now) {
@@ -258,7 +269,7 @@ int Run() {
     if (script.RecordPid != 0 && !lateRecord)
         recordPid();
     if (script.Window != 0)
-        ShowWindowOfDouble(trace, script.Window == 1);
+        ShowWindowOfDouble(trace, script.Window != 2, script.Window == 3);
 
     const std::int64_t pulsesFrom = std::max<std::int64_t>(script.StartDelayMs, 0);
     std::int64_t startupAt = script.Start != 0 ? script.StartDelayMs : Never;

@@ -113,12 +113,36 @@ TEST_F(MonitorRecoveryTest, RefusedOrFailedDumpLeavesNoFileAndTheKillFollows) {
     EXPECT_EQ(Dumps(FKorvel), std::vector<std::string>{});
 }
 
+// A recorded id of another program is refused as always, and the search for this session's Tamrix
+// by its image, which only another session's Tamrix may start, leaves the running double alone.
+TEST_F(MonitorRecoveryTest, ARecordedProgramIsRefusedAndNoOtherProcessIsKilled) {
+    InstallDouble({{"record_pid", 0},
+                   {"main_interval_ms", 100},
+                   {"call_interval_ms", 100},
+                   {"launch.1.main_stop_ms", 1000}});
+    TChildProcess bystander(Quoted(TestBinDirectory() + "\\Bystander.exe") + " 60000");
+    TTempDir::WriteFile(FIni, "[Options]\r\nmain_timeout=1\r\nstartup_timeout=5\r\n"
+                              "[Application]\r\nprocess_id=" +
+                                  std::to_string(bystander.ProcessId()) + "\r\n");
+    TChildProcess first = StartFirstDouble();
+    StartMonitor();
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Trying to start...wait 4 sec...success", 30000));
+    EXPECT_EQ(LogLines(FLogFile),
+              (std::vector<std::string>{"Log created", "Main thread not responding.",
+                                        "Trying to kill...failed - process " +
+                                            std::to_string(bystander.ProcessId()) +
+                                            " is Bystander.exe, not Tamrix.exe",
+                                        "Trying to start...wait 4 sec...success"}));
+    EXPECT_TRUE(first.IsRunning());
+    EXPECT_TRUE(bystander.IsRunning());
+}
+
 struct ExitCase {
     const char* name;
     bool restartOnExit;
     std::uint32_t exitCode;
     const char* firstLine; // after "Log created" and the Recovery line, if any
-    bool sessionEnding;    // no launch until the session's end is called off
+    const char* heldLine;  // the session ends, and this says so until its end is called off
 };
 
 class RestartOnExitTest : public MonitorRecoveryTest,
@@ -134,12 +158,12 @@ TEST_P(RestartOnExitTest, EndWithoutShutdownIsStartedAgainAtOnce) {
         std::string("main_timeout=1\r\nstartup_timeout=5\r\n[Recovery]\r\nrestart_on_exit=") +
         (c.restartOnExit ? "1" : "0") + "\r\n");
     TChildProcess first = StartFirstDouble();
-    FSession.IsEnding = c.sessionEnding;
+    FSession.IsEnding = c.heldLine != nullptr;
     StartMonitor();
     ASSERT_TRUE(first.WaitForExit(10000));
     EXPECT_EQ(first.ExitCode(), std::optional<std::uint32_t>(c.exitCode));
-    if (c.sessionEnding) {
-        ASSERT_TRUE(WaitForLogLine(FLogFile, "Start held while the session ends.", 30000));
+    if (c.heldLine) {
+        ASSERT_TRUE(WaitForLogLine(FLogFile, c.heldLine, 30000));
         Sleep(500); // several polls of the session
         EXPECT_EQ(ReadTamrixTrace(FTamrix).back().Launch, 1) << "launched while it ended";
         FSession.IsEnding = false;
@@ -152,6 +176,11 @@ TEST_P(RestartOnExitTest, EndWithoutShutdownIsStartedAgainAtOnce) {
         EXPECT_EQ(lines.at(0), "Recovery: hang_dump=0 hang_dump_keep=5 restart_on_exit=1");
         lines.erase(lines.begin());
     }
+    // A heartbeat found overdue while the session ends starts nothing before its end is called off.
+    if (!c.restartOnExit && c.heldLine) {
+        EXPECT_EQ(lines.at(0), c.heldLine);
+        lines.erase(lines.begin());
+    }
     EXPECT_EQ(lines.at(0), c.firstLine);
     // A crash needs no kill; a heartbeat found overdue still goes through one.
     EXPECT_EQ(lines.at(1).rfind("Trying to kill...", 0) == 0, !c.restartOnExit) << lines.at(1);
@@ -160,19 +189,69 @@ TEST_P(RestartOnExitTest, EndWithoutShutdownIsStartedAgainAtOnce) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, RestartOnExitTest,
-    testing::Values(
-        ExitCase{"ExitCode3", true, 3, "Process ended with exit code 3.", false},
-        ExitCase{"AccessViolation", true, 0xC0000005u, "Process ended with exit code 0xC0000005.",
-                 false},
-        // With the key at 0 the crash is found as a silent heartbeat, as always.
-        ExitCase{"KeyOff", false, 3, "Main thread not responding.", false},
-        ExitCase{"ExitWhileTheSessionEnds", true, 3, "Process ended with exit code 3.", true},
-        ExitCase{"KillWhileTheSessionEnds", false, 3, "Main thread not responding.", true}),
+    testing::Values(ExitCase{"ExitCode3", true, 3, "Process ended with exit code 3.", nullptr},
+                    ExitCase{"AccessViolation", true, 0xC0000005u,
+                             "Process ended with exit code 0xC0000005.", nullptr},
+                    // With the key at 0 the crash is found as a silent heartbeat, as always.
+                    ExitCase{"KeyOff", false, 3, "Main thread not responding.", nullptr},
+                    ExitCase{"ExitWhileTheSessionEnds", true, 3, "Process ended with exit code 3.",
+                             "Start held while the session ends."},
+                    ExitCase{"KillWhileTheSessionEnds", false, 3, "Main thread not responding.",
+                             "Restart held while the session ends."}),
     [](const testing::TestParamInfo<ExitCase>& info) { return std::string(info.param.name); });
+
+// A Tamrix whose heartbeat stays away while its session ends may still be saving its user's work:
+// no dump, close or kill until the end is called off, and one line for the whole end.
+TEST_F(MonitorRecoveryTest, NoRestartWhileTheSessionEnds) {
+    InstallDouble({{"main_interval_ms", 100}, {"call_interval_ms", 100}, {"call_stop_ms", 500}});
+    WriteOptions("call_stream_timeout=1\r\nstartup_timeout=5\r\n[Recovery]\r\nhang_dump=1\r\n"
+                 "close_timeout=5\r\n");
+    TChildProcess first = StartFirstDouble();
+    FSession.IsEnding = true;
+    StartMonitor();
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Restart held while the session ends.", 30000));
+    Sleep(1500); // many passes, each finding the call stream overdue
+    EXPECT_TRUE(first.IsRunning());
+    EXPECT_EQ(LogLines(FLogFile).size(), 3u);
+    FSession.IsEnding = false;
+    ASSERT_TRUE(first.WaitForExit(30000));
+    EXPECT_EQ(first.ExitCode(), std::optional<std::uint32_t>(12345));
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Trying to start...wait 4 sec...success", 30000));
+    const std::vector<std::string> expected = {
+        "Log created",
+        "Recovery: hang_dump=1 hang_dump_keep=5 restart_on_exit=0 close_timeout=5",
+        "Restart held while the session ends.",
+        "Call stream thread not responding.",
+        "Trying to dump...failed - " + ReasonText(ERROR_PATH_NOT_FOUND),
+        "Trying to close...failed - no window",
+        "Trying to kill...success",
+        "Trying to start...wait 4 sec...success"};
+    EXPECT_EQ(LogLines(FLogFile), expected);
+}
+
+// A session that begins to end while Tamrix is asked to close: no kill follows the close step.
+TEST_F(MonitorRecoveryTest, NoKillWhenTheSessionBeginsToEndDuringTheClose) {
+    InstallDouble({{"main_interval_ms", 100},
+                   {"call_interval_ms", 100},
+                   {"window", 2},
+                   {"launch.1.call_stop_ms", 1000}});
+    WriteOptions("call_stream_timeout=1\r\nstartup_timeout=5\r\n[Recovery]\r\nclose_timeout=2\r\n");
+    TChildProcess first = StartFirstDouble();
+    StartMonitor();
+    ASSERT_TRUE(WaitForTamrixTrace(
+        FTamrix, [](const TTraceRecord& r) { return r.What == "close-ignored"; }, 30000));
+    FSession.IsEnding = true;
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Restart held while the session ends.", 30000));
+    Sleep(500);
+    EXPECT_TRUE(first.IsRunning());
+    FSession.IsEnding = false;
+    ASSERT_TRUE(first.WaitForExit(30000));
+    EXPECT_EQ(first.ExitCode(), std::optional<std::uint32_t>(12345));
+}
 
 struct CloseCase {
     const char* name;
-    int window;       // the double's window: 1 closes on WM_CLOSE, 2 ignores it
+    int window;       // the double's window: 1 closes on WM_CLOSE, 2 ignores it, 3 is disabled
     const char* hang; // the heartbeat that stops, and its line
     const char* hangLine;
     const char* closeLine;  // nullptr: no close step
@@ -219,6 +298,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(CloseCase{"Closes", 1, "call", CallHang, "Trying to close...success", 0},
                     CloseCase{"IgnoresTheRequest", 2, "call", CallHang,
                               "Trying to close...failed - timed out", 12345},
+                    // A click would do nothing behind the dialog: neither may korvel's request.
+                    CloseCase{"BehindADialog", 3, "call", CallHang,
+                              "Trying to close...failed - no window", 12345},
                     // Nobody would read the request: straight to the kill.
                     CloseCase{"MainThreadHang", 1, "main", "Main thread not responding.", nullptr,
                               12345}),

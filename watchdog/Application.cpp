@@ -1,0 +1,316 @@
+#include "Application.h"
+
+#include "Errors.h"
+#include "FKorvelEvents.h"
+#include "HangDump.h"
+#include "InstallLayout.h"
+#include "KorvelProtocol.h"
+#include "MonitorText.h"
+#include "PathText.h"
+#include "ScopeExit.h"
+#include "Unicode.h"
+#include "WinApi.h"
+
+#include <wtsapi32.h>
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// The guard of every step that acts on a recorded process: its image must be Tamrix's and it must
+// run in this logon session.
+TImageVerdict CheckApplication(HANDLE process, std::uint32_t processId) {
+    DWORD session = 0;
+    DWORD ownSession = 0;
+    if (!ProcessIdToSessionId(processId, &session) ||
+        !ProcessIdToSessionId(GetCurrentProcessId(), &ownSession))
+        return ImageQueryFailed(GetLastError());
+    wchar_t image[MAX_PATH * 4];
+    DWORD length = MAX_PATH * 4;
+    if (!QueryFullProcessImageNameW(process, 0, image, &length))
+        return ImageQueryFailed(GetLastError());
+    return ImageVerdict(processId, Utf16ToUtf8(std::wstring_view(image, length)),
+                        session == ownSession, SameSystemFileName);
+}
+
+// WM_CLOSE to each top-level window of the process that its user's click could close: visible,
+// enabled and owned by no other window. A main window disabled behind its modal "Save changes?"
+// would ignore the click, and asking it anyway may end Tamrix in the middle of that question.
+TCloseRequest PostCloseToWindows(std::uint32_t processId) noexcept {
+    struct TSearch {
+        DWORD ProcessId;
+        std::vector<HWND> Windows;
+        DWORD Error;
+    } search{processId, {}, 0};
+    // Collected first, posted after: a window that goes while the list is walked changes nothing.
+    EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+            auto& found = *reinterpret_cast<TSearch*>(parameter);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner != found.ProcessId || !IsWindowVisible(window) || !IsWindowEnabled(window) ||
+                GetWindow(window, GW_OWNER) != nullptr)
+                return TRUE;
+            // Nothing may unwind through the system's frames of the enumeration.
+            try {
+                found.Windows.push_back(window);
+                return TRUE;
+            } catch (...) {
+                found.Error = ERROR_NOT_ENOUGH_MEMORY;
+                return FALSE;
+            }
+        },
+        reinterpret_cast<LPARAM>(&search));
+    TCloseRequest request{search.Windows.size(), 0, search.Error};
+    for (HWND window : search.Windows) {
+        if (PostMessageW(window, WM_CLOSE, 0, 0))
+            ++request.Asked;
+        else
+            request.Refusal = GetLastError();
+    }
+    return request;
+}
+
+// Every session's processes, for the search of this session's Tamrix by its image; empty when the
+// system cannot tell. The list comes without opening a process, which for another user's process a
+// standard korvel may not do.
+std::vector<TSessionProcess> SessionProcesses(std::uint32_t ownSession) {
+    WTS_PROCESS_INFOW* list = nullptr;
+    DWORD count = 0;
+    if (!WTSEnumerateProcessesW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &list, &count))
+        return {};
+    const TScopeExit release([list] { WTSFreeMemory(list); });
+    const std::string_view expected = ExtractFileName(ApplicationFile);
+    std::vector<TSessionProcess> processes;
+    for (DWORD i = 0; i < count; ++i) {
+        TSessionProcess process{list[i].ProcessId,
+                                list[i].SessionId,
+                                list[i].pProcessName ? Utf16ToUtf8(list[i].pProcessName) : "",
+                                {}};
+        if (process.SessionId == ownSession && SameSystemFileName(process.Name, expected)) {
+            const THandle opened(
+                OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process.ProcessId));
+            wchar_t image[MAX_PATH * 4];
+            DWORD length = MAX_PATH * 4;
+            if (opened && QueryFullProcessImageNameW(opened.Get(), 0, image, &length))
+                process.ImagePath = Utf16ToUtf8(std::wstring_view(image, length));
+        }
+        processes.push_back(std::move(process));
+    }
+    return processes;
+}
+
+// The full path of the Tamrix korvel launches, as the search compares images with it.
+std::string ApplicationPath() {
+    const std::wstring relative = Utf8ToUtf16(ApplicationFile);
+    std::wstring full(MAX_PATH * 4, L'\0');
+    const DWORD length =
+        GetFullPathNameW(relative.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0 || length >= full.size())
+        return {};
+    return Utf16ToUtf8(std::wstring_view(full.data(), length));
+}
+
+} // namespace
+
+TApplication::TApplication(TLog& log, TMetrics& metrics, TIniFile& iniFile,
+                           const TSettings& settings, TClock& clock,
+                           std::function<bool()> stopAsked)
+    : FLog(log), FMetrics(metrics), FIniFile(iniFile), FSettings(settings), FClock(clock),
+      FStopAsked(std::move(stopAsked)) {}
+
+void TApplication::BeginRestart() noexcept {
+    FFollowed.Reset();
+    FEnded.clear();
+}
+
+TApplication::TClosed TApplication::Close() {
+    FLog.Write("Trying to close...", false);
+    TRecorded recorded =
+        OpenRecorded(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TNoIdReason::NoneRecorded);
+    if (!recorded.Process)
+        return TClosed::No;
+    if (const std::optional<std::string> refused =
+            CloseRequestRefusal(PostCloseToWindows(recorded.ProcessId))) {
+        FLog.Write(*refused, true);
+        return TClosed::No;
+    }
+    const std::uint32_t begin = FClock.Ticks();
+    const std::uint32_t limit = FSettings.CloseTimeout * 1000;
+    for (;;) {
+        const std::uint32_t elapsed = FClock.Ticks() - begin;
+        const DWORD wait = WaitForSingleObject(recorded.Process.Get(), 0);
+        if (wait == WAIT_OBJECT_0) {
+            FLog.Write("success", true);
+            FEnded.push_back(std::move(recorded.Process));
+            return TClosed::Yes;
+        }
+        if (FStopAsked()) {
+            FLog.Write("Monitor terminated", true);
+            return TClosed::Stopped;
+        }
+        if (wait == WAIT_FAILED) {
+            FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
+            return TClosed::No;
+        }
+        if (elapsed >= limit) {
+            FLog.Write("failed - timed out", true);
+            return TClosed::No;
+        }
+        FClock.Sleep(std::min<std::uint32_t>(100, limit - elapsed));
+    }
+}
+
+void TApplication::Dump() {
+    FLog.Write("Trying to dump...", false);
+    // The kill's guard: a reused id must not have another program's memory written to disk.
+    const TRecorded recorded =
+        OpenRecorded(PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION |
+                         PROCESS_VM_READ | PROCESS_DUP_HANDLE,
+                     TNoIdReason::NoneRecorded);
+    if (!recorded.Process) {
+        FMetrics.HangDumped(false);
+        return;
+    }
+    try {
+        const std::string name = WriteHangDump(recorded.Process.Get(), recorded.ProcessId,
+                                               FSettings.HangDump, LogFolder);
+        FLog.Write("success (" + name + ")", true);
+        FMetrics.HangDumped(true);
+    } catch (const EOSError& e) {
+        FLog.Write("failed - " + ReasonText(e.ErrorCode()), true);
+        FMetrics.HangDumped(false);
+        return;
+    }
+    PruneHangDumps(LogFolder, FSettings.HangDumpKeep);
+}
+
+void TApplication::Kill() {
+    FLog.Write("Trying to kill...", false);
+    TRecorded recorded =
+        OpenRecorded(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
+                     TNoIdReason::SystemText);
+    if (!recorded.Process) {
+        FMetrics.KillFailed();
+        return;
+    }
+    if (End(std::move(recorded.Process))) {
+        FLog.Write("success", true);
+        // Give the system time to tear the process down before its successor starts.
+        FClock.Sleep(1000);
+    } else {
+        FLog.Write("failed - " + SysErrorMessage(GetLastError()), true);
+        FMetrics.KillFailed();
+    }
+}
+
+bool TApplication::End(THandle process) {
+    if (!TerminateProcess(process.Get(), KorvelProtocol::KilledExitCode))
+        return false;
+    // TerminateProcess only starts the ending, and a single-instance Tamrix would refuse a
+    // successor while the old one still exists.
+    WaitForSingleObject(process.Get(), 10000);
+    FEnded.push_back(std::move(process));
+    return true;
+}
+
+void TApplication::Find() {
+    FFollowed.Reset();
+    FLookTick = FClock.Ticks();
+    std::uint32_t processId = 0;
+    try {
+        processId = ReadProcessId(FIniFile);
+    } catch (const EIniFileException&) {
+        // Held for longer: none is followed until the next look, a second from now.
+    }
+    if (processId == 0)
+        return;
+    if (EndedByUs(processId))
+        return;
+    TLocated located = Locate(processId, SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION);
+    // A process that has ended already is not followed: only its id lingers in the file.
+    if (located.Process && WaitForSingleObject(located.Process.Get(), 0) == WAIT_TIMEOUT &&
+        !EndedByUs(located.ProcessId))
+        FFollowed = std::move(located.Process);
+}
+
+bool TApplication::EndedByUs(std::uint32_t processId) const {
+    return std::any_of(FEnded.begin(), FEnded.end(), [&](const THandle& ended) {
+        return GetProcessId(ended.Get()) == processId;
+    });
+}
+
+TApplication::TLocated TApplication::Locate(std::uint32_t processId, unsigned long rights) {
+    std::string refusal;
+    if (THandle process(OpenProcess(rights, FALSE, processId)); !process) {
+        refusal = SysErrorMessage(GetLastError());
+    } else {
+        TImageVerdict verdict = CheckApplication(process.Get(), processId);
+        if (verdict.IsApplication)
+            return {processId, std::move(process), {}};
+        refusal = std::move(verdict.Refusal);
+    }
+    DWORD ownSession = 0;
+    if (!ProcessIdToSessionId(GetCurrentProcessId(), &ownSession))
+        return {processId, THandle(), refusal};
+    TStandIn standIn = ChooseStandIn(processId, refusal, ownSession, ApplicationPath(),
+                                     SessionProcesses(ownSession), SameSystemFileName);
+    if (standIn.ProcessId == 0)
+        return {processId, THandle(), std::move(standIn.Refusal)};
+    // Opened again with the step's rights, and behind the same guard as a recorded process.
+    THandle process(OpenProcess(rights, FALSE, standIn.ProcessId));
+    if (process && CheckApplication(process.Get(), standIn.ProcessId).IsApplication)
+        return {standIn.ProcessId, std::move(process), {}};
+    return {processId, THandle(), refusal};
+}
+
+std::optional<std::uint32_t> TApplication::ExitCode(std::uint32_t now) {
+    if (!FFollowed) {
+        if (now - FLookTick >= 1000)
+            Find();
+        return std::nullopt;
+    }
+    if (WaitForSingleObject(FFollowed.Get(), 0) != WAIT_OBJECT_0)
+        return std::nullopt;
+    DWORD exitCode = 0;
+    GetExitCodeProcess(FFollowed.Get(), &exitCode);
+    FFollowed.Reset();
+    // A normal end is never restarted, whichever thread sees what first. Tamrix signals its
+    // shutdown before it ends; the main thread asks this thread to stop before it consumes that
+    // signal. So, read in this order, one of the two shows.
+    if (TKorvelEvents::KorvelEvents()->Shutdown().WaitFor(0) == WaitResult::Signaled)
+        return std::nullopt;
+    if (FStopAsked())
+        return std::nullopt;
+    return exitCode;
+}
+
+TApplication::TRecorded TApplication::OpenRecorded(unsigned long rights, TNoIdReason noIdReason) {
+    TRecorded recorded{0, THandle()};
+    try {
+        recorded.ProcessId = ReadProcessId(FIniFile);
+    } catch (const EIniFileException& e) {
+        FLog.Write("failed - " + e.Message(), true);
+        return recorded;
+    }
+    const std::uint32_t processId = recorded.ProcessId;
+    if (processId == 0) {
+        // Nothing has failed here: the system text is that of whatever the settings read left
+        // behind as the last error.
+        FLog.Write("failed - " + (noIdReason == TNoIdReason::SystemText
+                                      ? SysErrorMessage(GetLastError())
+                                      : std::string("no process id recorded")),
+                   true);
+        return recorded;
+    }
+    TLocated located = Locate(processId, rights);
+    if (!located.Process) {
+        FLog.Write("failed - " + located.Refusal, true);
+        return recorded;
+    }
+    return {located.ProcessId, std::move(located.Process)};
+}
