@@ -59,6 +59,20 @@ bool ReplaceFile(const std::wstring& tempName, const std::wstring& fileName, TCl
     });
 }
 
+// The start of the file, or nothing when there is none or it cannot be read.
+std::string ReadFileStart(const std::string& fileName) {
+    const THandle file(CreateFileW(Utf8ToUtf16(fileName).c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string text(64 * 1024, '\0');
+    DWORD read = 0;
+    if (!file ||
+        !ReadFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr))
+        read = 0;
+    text.resize(read);
+    return text;
+}
+
 // True also when there is no such file.
 bool RemoveFile(const std::string& fileName, TClock& clock) {
     const std::wstring wide = Utf8ToUtf16(fileName);
@@ -213,6 +227,10 @@ TMetrics::TMetrics(TLog& log, const std::string& folder, TClock& clock, TSession
     FFigures.StartTime = UnixTime();
     const char last = folder.back();
     const std::string separator = last == '\\' || last == '/' || last == ':' ? "" : "\\";
+    // A korvel of this session that gave up and then ended left its file saying so. The logon task
+    // starts korvel again within minutes: the give-up lasts until Tamrix runs, not until then.
+    FFigures.TamrixGivenUp =
+        ShowsGivenUp(ReadFileStart(folder + separator + "korvel-" + FFigures.Session + ".prom"));
     FWriter = std::make_unique<TWriter>(*this, log, folder + separator, sessionId, clock, session);
     FWriter->Resume();
 }

@@ -106,3 +106,12 @@ std::optional<std::uint32_t> MetricsFileSession(std::string_view name) {
         return std::nullopt;
     return static_cast<std::uint32_t>(session);
 }
+
+bool ShowsGivenUp(std::string_view text) {
+    constexpr std::string_view name = "\nkorvel_tamrix_given_up{";
+    const std::size_t at = text.find(name);
+    if (at == std::string_view::npos)
+        return false;
+    const std::string_view line = text.substr(at + 1, text.find('\n', at + 1) - at - 1);
+    return line.ends_with("} 1");
+}

@@ -38,3 +38,6 @@ std::string MetricsText(const TMetricsFigures& figures);
 // The session whose file name is korvel-<session>.prom, exactly as korvel names its own: digits
 // without leading zeros, at most 4294967295. Anything else is no file of korvel's.
 std::optional<std::uint32_t> MetricsFileSession(std::string_view name);
+
+// Whether a file in the shape of MetricsText says korvel_tamrix_given_up 1.
+bool ShowsGivenUp(std::string_view text);

@@ -136,7 +136,8 @@ TEST(MetricsTest, EndingSessionTakesTheFileAway) {
 }
 
 // korvel ending by itself takes its file along, but not after a give-up that no start of Tamrix
-// has ended since: that file keeps the alert going while Tamrix is down.
+// has ended since: that file keeps the alert going while Tamrix is down, and the next korvel of
+// the session takes the give-up over from it.
 TEST(MetricsTest, WithdrawnFileStaysOnlyAfterAGiveUp) {
     for (const auto& [failed, startedAgain] :
          {std::pair{false, false}, {true, false}, {true, true}}) {
@@ -156,6 +157,8 @@ TEST(MetricsTest, WithdrawnFileStaysOnlyAfterAGiveUp) {
                       std::string::npos,
                   kept);
         EXPECT_EQ(TTempDir::FileExists(file), kept) << failed << startedAgain;
+        // Started again by the logon task, korvel knows of the give-up still.
+        EXPECT_EQ(TMetrics(log, dir.Path()).Figures().TamrixGivenUp, kept);
     }
 }
 
