@@ -131,5 +131,7 @@ int RunKorvel() {
         metrics.TamrixRunning(false);
     });
     RunMainLoop(log, metrics, monitor);
+    // Ended by itself: an old file would read as a korvel that was killed.
+    metrics.Withdraw();
     return 0;
 }

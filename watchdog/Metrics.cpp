@@ -2,14 +2,18 @@
 
 #include "BetterThread.h"
 #include "Errors.h"
+#include "FindFiles.h"
 #include "Handle.h"
 #include "KorvelVersion.h"
 #include "Throttle.h"
 #include "Unicode.h"
 #include "WinApi.h"
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -17,6 +21,9 @@ namespace {
 // time means it is gone; after a refused write it tries again sooner.
 constexpr std::chrono::seconds RewriteInterval{60};
 constexpr std::chrono::seconds RetryInterval{5};
+// Windows ends a windowless korvel at a sign-out without a word, once the programs with windows
+// have closed: asked this often, the session's end is seen well before that.
+constexpr std::chrono::milliseconds SessionPollInterval{250};
 constexpr std::uint32_t FailureRepeatMs = 60000;
 
 std::uint64_t UnixTime() {
@@ -25,24 +32,68 @@ std::uint64_t UnixTime() {
                                           .count());
 }
 
-// How long a rename that a reader of the file holds off is tried again, and how often.
-constexpr std::uint32_t HeldRenameRetryMs = 1000;
-constexpr std::uint32_t HeldRenameRetryPauseMs = 50;
+// How long a rename or a removal that a reader of the file holds off is tried again, and how often.
+constexpr std::uint32_t HeldRetryMs = 1000;
+constexpr std::uint32_t HeldRetryPauseMs = 50;
 
-// Moves tempName over fileName. A collector that has the file open refuses the rename for as long
-// as it reads (access denied or a sharing violation): that is tried again for up to a second
-// before it counts as a failure. False with the last error set.
-bool ReplaceFile(const std::wstring& tempName, const std::wstring& fileName, TClock& clock) {
+// Runs act until it succeeds. A collector that has the file open refuses a rename or a removal
+// for as long as it reads (access denied or a sharing violation): that is tried again for up to a
+// second before it counts as a failure. False with the last error set.
+template <class TAct> bool WhileNotHeld(TClock& clock, TAct act) {
     const std::uint32_t start = clock.Ticks();
     for (;;) {
-        if (MoveFileExW(tempName.c_str(), fileName.c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (act())
             return true;
         const DWORD code = GetLastError();
         if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) ||
-            clock.Ticks() - start >= HeldRenameRetryMs)
+            clock.Ticks() - start >= HeldRetryMs)
             return false;
-        clock.Sleep(HeldRenameRetryPauseMs);
+        clock.Sleep(HeldRetryPauseMs);
+    }
+}
+
+bool ReplaceFile(const std::wstring& tempName, const std::wstring& fileName, TClock& clock) {
+    return WhileNotHeld(clock, [&] {
+        return MoveFileExW(tempName.c_str(), fileName.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    });
+}
+
+// The start of the file, or nothing when there is none or it cannot be read.
+std::string ReadFileStart(const std::string& fileName) {
+    const THandle file(CreateFileW(Utf8ToUtf16(fileName).c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string text(64 * 1024, '\0');
+    DWORD read = 0;
+    if (!file ||
+        !ReadFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr))
+        read = 0;
+    text.resize(read);
+    return text;
+}
+
+// True also when there is no such file.
+bool RemoveFile(const std::string& fileName, TClock& clock) {
+    const std::wstring wide = Utf8ToUtf16(fileName);
+    return WhileNotHeld(
+        clock, [&] { return DeleteFileW(wide.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND; });
+}
+
+// The files that korvels of sessions gone from this machine left in folder (which ends in a
+// separator): killed with their session, they could not remove them. Only names that korvel
+// writes; nothing when the system cannot list its sessions.
+void RemoveFilesOfEndedSessions(const std::string& folder, std::uint32_t ownSession,
+                                TClock& clock) {
+    std::optional<std::vector<std::uint32_t>> sessions = MachineSessions();
+    if (!sessions)
+        return;
+    // Whatever the list says: Wine's lists no session at all.
+    sessions->push_back(ownSession);
+    for (const TFoundFile& file : FindFiles(folder + "korvel-*.prom")) {
+        const std::optional<std::uint32_t> session = MetricsFileSession(file.Name);
+        if (session && std::find(sessions->begin(), sessions->end(), *session) == sessions->end())
+            RemoveFile(folder + file.Name, clock);
     }
 }
 
@@ -81,9 +132,11 @@ void PublishFile(const std::string& fileName, const std::string& tempName, const
 
 class TMetrics::TWriter final : public TBetterThread {
 public:
-    TWriter(TMetrics& owner, TLog& log, std::string fileName, TClock& clock)
-        : FOwner(owner), FLog(log), FFileName(std::move(fileName)), FTempName(FFileName + ".tmp"),
-          FClock(clock) {}
+    TWriter(TMetrics& owner, TLog& log, std::string folder, std::uint32_t session, TClock& clock,
+            TSessionState& sessionState)
+        : FOwner(owner), FLog(log), FFolder(std::move(folder)), FSession(session),
+          FFileName(FFolder + "korvel-" + std::to_string(session) + ".prom"),
+          FTempName(FFileName + ".tmp"), FClock(clock), FSessionState(sessionState) {}
     // The body uses the fields below up to its last write.
     ~TWriter() override { Stop(-1); }
 
@@ -99,32 +152,48 @@ private:
 
     TMetrics& FOwner;
     TLog& FLog;
+    const std::string FFolder; // ends in a separator
+    const std::uint32_t FSession;
+    // The session in the name: the korvels of several sessions may share one folder.
     const std::string FFileName;
     // Beside the file, so that the move is a rename; not ending in ".prom", so no collector takes
     // it for a file of its own.
     const std::string FTempName;
     TClock& FClock;
+    TSessionState& FSessionState;
     // Each reason once a minute: a folder that stays missing costs one line, not one per change.
     TRepeatThrottle FFailures{FailureRepeatMs};
 };
 
 void TMetrics::TWriter::Execute() {
     TBetterThread::Execute();
+    RemoveFilesOfEndedSessions(FFolder, FSession, FClock);
+    using TSteady = std::chrono::steady_clock;
+    TSteady::time_point due = TSteady::now(); // of the next write when nothing changes
+    bool removed = false;                     // while the session ends
     std::unique_lock lock(FOwner.FLock);
     for (;;) {
         // Taken before the write: a stop asked for during it still gets a write after it, so the
         // last file shows the figures as korvel ended.
         const bool last = Terminated();
-        FOwner.FUnwritten = false;
+        const bool changed = std::exchange(FOwner.FUnwritten, false);
+        const bool withdrawn = FOwner.FWithdrawn;
         TMetricsFigures figures = FOwner.FFigures;
         lock.unlock();
-        figures.LastUpdate = UnixTime();
-        const bool written = Write(MetricsText(figures));
+        if (FSessionState.Ending() || (withdrawn && !figures.TamrixGivenUp)) {
+            // Once: a change while the session ends waits for an end that is cancelled.
+            removed = removed || RemoveFile(FFileName, FClock);
+        } else if (changed || last || removed || TSteady::now() >= due) {
+            figures.LastUpdate = UnixTime();
+            removed = false;
+            due = TSteady::now() + (Write(MetricsText(figures)) ? RewriteInterval : RetryInterval);
+        }
         lock.lock();
         if (last)
             return;
-        FOwner.FChanged.wait_for(lock, written ? RewriteInterval : RetryInterval,
-                                 [&] { return FOwner.FUnwritten || Terminated(); });
+        FOwner.FChanged.wait_for(
+            lock, std::min<TSteady::duration>(due - TSteady::now(), SessionPollInterval),
+            [&] { return FOwner.FUnwritten || Terminated(); });
     }
 }
 
@@ -147,25 +216,37 @@ bool TMetrics::TWriter::Write(const std::string& text) {
 
 TMetrics::TMetrics() noexcept = default;
 
-TMetrics::TMetrics(TLog& log, const std::string& folder, TClock& clock) {
+TMetrics::TMetrics(TLog& log, const std::string& folder, TClock& clock, TSessionState& session) {
     if (folder.empty())
         return;
-    DWORD session = 0;
-    if (!ProcessIdToSessionId(GetCurrentProcessId(), &session))
+    DWORD sessionId = 0;
+    if (!ProcessIdToSessionId(GetCurrentProcessId(), &sessionId))
         RaiseLastOSError();
-    FFigures.Session = std::to_string(session);
+    FFigures.Session = std::to_string(sessionId);
     FFigures.Version = KORVEL_VERSION_TEXT;
     FFigures.StartTime = UnixTime();
     const char last = folder.back();
     const std::string separator = last == '\\' || last == '/' || last == ':' ? "" : "\\";
-    // The session in the name: the korvels of several logon sessions may share one folder.
-    FWriter = std::make_unique<TWriter>(
-        *this, log, folder + separator + "korvel-" + FFigures.Session + ".prom", clock);
+    // A korvel of this session that gave up and then ended left its file saying so. The logon task
+    // starts korvel again within minutes: the give-up lasts until Tamrix runs, not until then.
+    FFigures.TamrixGivenUp =
+        ShowsGivenUp(ReadFileStart(folder + separator + "korvel-" + FFigures.Session + ".prom"));
+    FWriter = std::make_unique<TWriter>(*this, log, folder + separator, sessionId, clock, session);
     FWriter->Resume();
 }
 
 TMetrics::~TMetrics() {
     // The writer reads the figures up to its last write: it goes before they do.
+    FWriter.reset();
+}
+
+void TMetrics::Withdraw() {
+    if (!FWriter)
+        return;
+    {
+        const std::lock_guard lock(FLock);
+        FWithdrawn = true;
+    }
     FWriter.reset();
 }
 
@@ -186,7 +267,10 @@ template <class TChange> void TMetrics::Change(TChange change) {
 }
 
 void TMetrics::TamrixRunning(bool running) {
-    Change([&](TMetricsFigures& figures) { figures.TamrixRunning = running; });
+    Change([&](TMetricsFigures& figures) {
+        figures.TamrixRunning = running;
+        figures.TamrixGivenUp = figures.TamrixGivenUp && !running;
+    });
 }
 
 void TMetrics::HangSeen(THangThread thread) {
@@ -207,6 +291,7 @@ void TMetrics::RestartFailed() {
     Change([](TMetricsFigures& figures) {
         ++figures.RestartFailures;
         figures.TamrixRunning = false;
+        figures.TamrixGivenUp = true;
     });
 }
 

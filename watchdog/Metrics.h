@@ -2,17 +2,23 @@
 // 0 with every korvel, and are written as <folder>\korvel-<session id>.prom for a textfile
 // collector (windows_exporter) to publish.
 //
+// The file lives as long as its korvel, so that an old file means a korvel that was killed or
+// crashed: korvel removes it when it ends by itself, and while its session is ending; a starting
+// korvel removes the files of sessions that no longer exist.
+//
 // Threads: the event methods are called from the main thread and the supervisor thread; they only
 // change the figures and wake the writer, never wait for a file. The writer is a thread of its own
 // (a TBetterThread, stopped like the supervisor): it writes the file at once, after every change,
-// at least every 60 s, and a last time when the object goes. Whatever refuses the file costs one
-// "Metrics not written - <reason>" line, the same reason at most once a minute. An instance without
-// a folder writes nothing and starts no thread, so its callers never ask whether metrics are on.
+// at least every 60 s, and a last time when the object goes; it asks four times a second whether
+// the session is ending. Whatever refuses the file costs one "Metrics not written - <reason>"
+// line, the same reason at most once a minute. An instance without a folder writes nothing and
+// starts no thread, so its callers never ask whether metrics are on.
 #pragma once
 
 #include "Clock.h"
 #include "Log.h"
 #include "MetricsText.h"
+#include "SessionState.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -28,10 +34,12 @@ public:
     // Off.
     TMetrics() noexcept;
     // Main thread. Off when folder is empty; otherwise starts the writer. folder is a full path or
-    // one relative to the current directory. clock times the repeats of a failure line. Raises
-    // EThread when the thread cannot be created.
-    TMetrics(TLog& log, const std::string& folder, TClock& clock = SystemClock());
-    // Main thread. Stops the writer after its last write, however long that takes.
+    // one relative to the current directory. clock times the repeats of a failure line; session
+    // tells when this session ends. Raises EThread when the thread cannot be created.
+    TMetrics(TLog& log, const std::string& folder, TClock& clock = SystemClock(),
+             TSessionState& session = SystemSession());
+    // Main thread. Stops the writer after its last write, however long that takes. The file stays,
+    // as a korvel that ends by an error leaves it, unless Withdraw came first.
     ~TMetrics();
     TMetrics(const TMetrics&) = delete;
     TMetrics& operator=(const TMetrics&) = delete;
@@ -39,12 +47,18 @@ public:
     // One process-wide instance that is off, for a supervisor built without metrics.
     static TMetrics& Off();
 
+    // Main thread, when korvel ends by itself. Stops the writer, which removes the file instead of
+    // writing it a last time; after a given-up restart, though, the last file stays and says so
+    // until Tamrix runs under a korvel again. Later events change nothing.
+    void Withdraw();
+
     // Any thread. One per event that the figures count.
+    // Running also ends a give-up.
     void TamrixRunning(bool running);
     void HangSeen(THangThread thread);
     // Also the time of the last restart.
     void RestartBegun(TRestartCause cause);
-    // Also Tamrix no longer running.
+    // Also Tamrix no longer running, and given up.
     void RestartFailed();
     void KillFailed();
     void HangDumped(bool success);
@@ -62,5 +76,6 @@ private:
     std::condition_variable FChanged; // a change, or a stop, for the writer
     TMetricsFigures FFigures;         // under FLock
     bool FUnwritten = false;          // under FLock: a change the writer has not taken yet
+    bool FWithdrawn = false;          // under FLock: the writer's last act removes the file
     std::unique_ptr<TWriter> FWriter; // empty while off
 };

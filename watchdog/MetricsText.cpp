@@ -54,6 +54,9 @@ std::string MetricsText(const TMetricsFigures& figures) {
               "1 from a detected start of Tamrix until its shutdown, a given-up restart or its "
               "detected end; else 0.",
               session, {{"", figures.TamrixRunning ? 1u : 0u}});
+    AddMetric(text, "korvel_tamrix_given_up", "gauge",
+              "1 from a given-up restart until the next detected start of Tamrix; else 0.", session,
+              {{"", figures.TamrixGivenUp ? 1u : 0u}});
     AddMetric(text, "korvel_hangs_total", "counter", "Heartbeats found overdue, by thread.",
               session,
               {{"thread=\"main\"", figures.MainHangs},
@@ -82,4 +85,33 @@ std::string MetricsText(const TMetricsFigures& figures) {
               "When the last restart began, in Unix seconds; 0 before the first.", session,
               {{"", figures.LastRestart}});
     return text;
+}
+
+std::optional<std::uint32_t> MetricsFileSession(std::string_view name) {
+    constexpr std::string_view prefix = "korvel-";
+    constexpr std::string_view suffix = ".prom";
+    if (!name.starts_with(prefix) || !name.ends_with(suffix))
+        return std::nullopt;
+    const std::string_view digits =
+        name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    if (digits.empty() || digits.size() > 10 || (digits.size() > 1 && digits[0] == '0'))
+        return std::nullopt;
+    std::uint64_t session = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        session = session * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (session > UINT32_MAX)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(session);
+}
+
+bool ShowsGivenUp(std::string_view text) {
+    constexpr std::string_view name = "\nkorvel_tamrix_given_up{";
+    const std::size_t at = text.find(name);
+    if (at == std::string_view::npos)
+        return false;
+    const std::string_view line = text.substr(at + 1, text.find('\n', at + 1) - at - 1);
+    return line.ends_with("} 1");
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,7 @@ struct TMetricsFigures {
     std::uint64_t SupervisorErrors = 0;
     std::uint32_t StartupTimeout = 0;
     std::uint64_t LastRestart = 0;
+    bool TamrixGivenUp = false; // from a given-up restart until Tamrix's next detected start
 };
 
 // value with backslash, double quote and line feed escaped as a label value must be.
@@ -32,3 +34,10 @@ std::string EscapeLabelValue(std::string_view value);
 // The whole file: each metric's HELP and TYPE lines, then its samples, every one with the session
 // label and both values of a labelled counter always present; LF line ends and a final LF.
 std::string MetricsText(const TMetricsFigures& figures);
+
+// The session whose file name is korvel-<session>.prom, exactly as korvel names its own: digits
+// without leading zeros, at most 4294967295. Anything else is no file of korvel's.
+std::optional<std::uint32_t> MetricsFileSession(std::string_view name);
+
+// Whether a file in the shape of MetricsText says korvel_tamrix_given_up 1.
+bool ShowsGivenUp(std::string_view text);

@@ -2,6 +2,10 @@
 // test can end a session, which Wine never does.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <vector>
+
 class TSessionState {
 public:
     virtual ~TSessionState() = default;
@@ -13,3 +17,7 @@ public:
 // The real state, asked of the system at each call. korvel has no window, so it never hears the
 // end-session messages; the system metric tells without one.
 TSessionState& SystemSession();
+
+// The ids of the sessions on this machine, signed in or disconnected, as the system lists them;
+// nothing when it cannot tell. Any thread.
+std::optional<std::vector<std::uint32_t>> MachineSessions();

@@ -29,6 +29,7 @@
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::UnorderedElementsAre;
 
 // Upper bounds are generous: two shared cores, and Wine starts a process in hundreds of ms.
 constexpr std::uint32_t Patience = 30000;
@@ -288,10 +289,23 @@ TEST_F(KorvelTest, HangIsDetectedTheDoubleKilledAndRelaunched) {
 }
 
 // A user whose name no code page holds, and settings saved as Unicode that name a metrics folder
-// of the same kind: an ANSI call anywhere on the way loses a name to "?".
+// of the same kind: an ANSI call anywhere on the way loses a name to "?". In that folder, the file
+// of a session that does not exist goes when korvel starts, korvel's own when it ends, and names
+// that only resemble korvel's stay.
 TEST_F(KorvelTest, HangRestartInAFolderNamedInAnyScript) {
     TKorvelLayout layout(true, true, "Łukasz Жанна 日本");
     const std::string metrics = layout.Temp().MakeDir("Метрики 日本");
+    const auto files = [&] {
+        std::vector<std::string> names;
+        for (const TFoundFile& file : FindFiles(metrics + "\\*"))
+            names.push_back(file.Name);
+        return names;
+    };
+    for (const char* name :
+         {"korvel-4000000000.prom", "korvel-04000.prom", "korvel-4000000000.prom.old"})
+        TTempDir::WriteFile(metrics + "\\" + name, "");
+    DWORD session = 0;
+    ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
     layout.WriteIni(
         "[Options]\r\nmain_timeout=1\r\n[Metrics]\r\ntextfile_folder=" + metrics + "\r\n", true);
     layout.WriteScript({{"launch.1.main_stop_ms", 1500}, {"launch.2.shutdown_ms", 3000}});
@@ -300,6 +314,8 @@ TEST_F(KorvelTest, HangRestartInAFolderNamedInAnyScript) {
     layout.StartTamrix();
     ExpectLogLine(layout, "Trying to start...wait 19 sec...success");
     EXPECT_EQ(CountAlive(layout.Trace()), 1u);
+    EXPECT_THAT(files(), UnorderedElementsAre("korvel-" + std::to_string(session) + ".prom",
+                                              "korvel-04000.prom", "korvel-4000000000.prom.old"));
     ExpectExitCode(korvel, 0);
     EXPECT_THAT(layout.LogLines(),
                 ElementsAre("Log created", "Korvel started.", "Process detected.",
@@ -310,7 +326,7 @@ TEST_F(KorvelTest, HangRestartInAFolderNamedInAnyScript) {
     EXPECT_EQ(layout.IniSection("Options").size(), 5u);
     EXPECT_EQ(layout.IniValue("Options", "startup_timeout"), std::optional<std::string>("19"));
     EXPECT_EQ(layout.IniValue("Metrics", "textfile_folder"), std::optional<std::string>(metrics));
-    EXPECT_EQ(FindFiles(metrics + "\\korvel-*.prom").size(), 1u);
+    EXPECT_THAT(files(), UnorderedElementsAre("korvel-04000.prom", "korvel-4000000000.prom.old"));
 }
 
 // A dbghelp.dll planted beside korvel.exe never runs inside korvel: the hang dump is written by

@@ -13,10 +13,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
+
+std::string OwnSession() {
+    DWORD session = 0;
+    EXPECT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
+    return std::to_string(session);
+}
 
 // A folder that does not exist costs one line, not one per change, and one more a minute later.
 TEST(MetricsTest, MissingFolderCostsOneLogLinePerMinute) {
@@ -95,6 +103,57 @@ TEST(MetricsTest, RefusedRenameKeepsTheOldFileAndLeavesNoTemporary) {
     }
     metrics.KillFailed();
     EXPECT_TRUE(WaitUntil([&] { return holds("2"); }, 10000));
+}
+
+// A sign-out: the file goes as soon as the session is seen ending, comes back with the figures of
+// meanwhile when the end is cancelled, and a korvel stopped while the session ends writes no last
+// file (Windows would end it before it could remove one).
+TEST(MetricsTest, EndingSessionTakesTheFileAway) {
+    TTempDir dir;
+    TLog log(dir.File("korvel.log"), true);
+    struct : TSessionState {
+        std::atomic<bool> IsEnding{false};
+        bool Ending() override { return IsEnding; }
+    } session;
+    const std::string file = dir.File("korvel-" + OwnSession() + ".prom");
+    {
+        TMetrics metrics(log, dir.Path(), SystemClock(), session);
+        ASSERT_TRUE(WaitUntil([&] { return TTempDir::FileExists(file); }, 10000));
+        session.IsEnding = true;
+        EXPECT_TRUE(WaitUntil([&] { return !TTempDir::FileExists(file); }, 10000));
+        metrics.KillFailed();
+        session.IsEnding = false;
+        const std::string killFailure = "kill_failures_total{session=\"" + OwnSession() + "\"} 1";
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                return ReadSharedFile(file).value_or("").find(killFailure) != std::string::npos;
+            },
+            10000));
+        session.IsEnding = true;
+    }
+    EXPECT_FALSE(TTempDir::FileExists(file));
+}
+
+// korvel ending by itself takes its file along, but not after a give-up that no start of Tamrix
+// has ended since: that file keeps the alert going while Tamrix is down, and the next korvel of
+// the session takes the give-up over from it.
+TEST(MetricsTest, WithdrawnFileStaysOnlyAfterAGiveUp) {
+    for (const auto& [failed, startedAgain] :
+         {std::pair{false, false}, {true, false}, {true, true}}) {
+        TTempDir dir;
+        TLog log(dir.File("korvel.log"), true);
+        const std::string file = dir.File("korvel-" + OwnSession() + ".prom");
+        TMetrics metrics(log, dir.Path());
+        ASSERT_TRUE(WaitUntil([&] { return TTempDir::FileExists(file); }, 10000));
+        if (failed)
+            metrics.RestartFailed();
+        if (startedAgain)
+            metrics.TamrixRunning(true);
+        metrics.Withdraw();
+        EXPECT_EQ(TTempDir::FileExists(file), failed && !startedAgain) << failed << startedAgain;
+        // Started again by the logon task, korvel reads the give-up from the file.
+        EXPECT_EQ(TMetrics(log, dir.Path()).Figures().TamrixGivenUp, failed && !startedAgain);
+    }
 }
 
 } // namespace

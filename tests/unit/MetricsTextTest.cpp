@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <regex>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -23,6 +25,9 @@ korvel_last_update_timestamp_seconds{session="<S>"} 1700000600
 # HELP korvel_tamrix_running 1 from a detected start of Tamrix until its shutdown, a given-up restart or its detected end; else 0.
 # TYPE korvel_tamrix_running gauge
 korvel_tamrix_running{session="<S>"} 1
+# HELP korvel_tamrix_given_up 1 from a given-up restart until the next detected start of Tamrix; else 0.
+# TYPE korvel_tamrix_given_up gauge
+korvel_tamrix_given_up{session="<S>"} 1
 # HELP korvel_hangs_total Heartbeats found overdue, by thread.
 # TYPE korvel_hangs_total counter
 korvel_hangs_total{thread="main",session="<S>"} 3
@@ -65,7 +70,7 @@ TEST_P(MetricsTextTest, IsTheExactFile) {
     const TextCase& c = GetParam();
     const TMetricsFigures figures{c.session, c.version, 1700000000, 1700000600, true, 3,
                                   0,         4,         0,          1,          2,    5,
-                                  6,         7,         19,         1700000500};
+                                  6,         7,         19,         1700000500, true};
     const std::string session = std::regex_replace(Expected, std::regex("<S>"), c.sessionText);
     EXPECT_EQ(MetricsText(figures), std::regex_replace(session, std::regex("<V>"), c.versionText));
 }
@@ -77,5 +82,18 @@ INSTANTIATE_TEST_SUITE_P(Table, MetricsTextTest,
                                                   "\\\\\\n\\\""},
                                          // Only those three: a tab and UTF-8 stay as they are.
                                          TextCase{"x\ty", "\xC3\xA9", "x\ty", "\xC3\xA9"}));
+
+// A starting korvel removes the files of ended sessions by these names: any other file in a shared
+// folder is someone else's.
+TEST(MetricsFileSessionTest, OnlyKorvelsOwnNames) {
+    const std::pair<const char*, std::optional<std::uint32_t>> cases[] = {
+        {"korvel-0.prom", 0},           {"korvel-4294967295.prom", 4294967295},
+        {"korvel-4294967296.prom", {}}, {"korvel-07.prom", {}},
+        {"korvel-.prom", {}},           {"korvel-1.prom.tmp", {}},
+        {"korvel-1x.prom", {}},         {"xkorvel-1.prom", {}},
+        {"Korvel-1.prom", {}},          {"korvel--1.prom", {}}};
+    for (const auto& [name, session] : cases)
+        EXPECT_EQ(MetricsFileSession(name), session) << name;
+}
 
 } // namespace
