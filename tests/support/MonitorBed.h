@@ -2,6 +2,7 @@
 // anonymous namespace, so that test files may share it as the fixture of one suite.
 #pragma once
 
+#include "Deadline.h"
 #include "FKorvelEvents.h"
 #include "FakeClock.h"
 #include "Handle.h"
@@ -105,6 +106,10 @@ protected:
         char value[64];
         GetPrivateProfileStringA("Options", key, "", value, sizeof value, FIni.c_str());
         return value;
+    }
+    // A restart's learnt start-up timeout is written back after its step's line.
+    bool SettingBecomes(const char* key, const std::string& expected) const {
+        return WaitUntil([&] { return Setting(key) == expected; }, 10000);
     }
     bool ShutdownSet() const {
         return TKorvelEvents::KorvelEvents()->Shutdown().WaitFor(0) == WaitResult::Signaled;
