@@ -75,7 +75,7 @@ int RunKorvel() {
     const TMetricsSettings metricsSettings = TMetricsSettings::Load(settingsFile);
     // Outlives the log, whose last line it may report.
     const TEventLog eventLog(logSettings.EventLog);
-    TLog log(LogFileName, true);
+    TLog log(OwnLogFileName(logSettings.PerSession), true);
     log.SetRotation(std::uint64_t{logSettings.MaxSizeKb} * 1024, logSettings.Keep);
     if (logSettings.EventLog)
         log.SetLineObserver([&eventLog](std::string_view line) { eventLog.Report(line); });

@@ -86,6 +86,9 @@ TLogSettings TLogSettings::Load(const TIniFile& file) {
     std::uint32_t eventLog = settings.EventLog ? 1 : 0;
     ReadClamped(file, LogSection, eventLog, "event_log", 0, 1);
     settings.EventLog = eventLog != 0;
+    std::uint32_t perSession = settings.PerSession ? 1 : 0;
+    ReadClamped(file, LogSection, perSession, "per_session", 0, 1);
+    settings.PerSession = perSession != 0;
     return settings;
 }
 

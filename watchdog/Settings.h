@@ -46,6 +46,7 @@ struct TLogSettings {
     std::uint32_t MaxSizeKb = 0; // 0: no bound; otherwise 64..1048576 (1 GB)
     std::uint32_t Keep = 2;      // older copies kept, 1..20
     bool EventLog = false;       // every main event reported to the Application event log too
+    bool PerSession = false;     // a log of this session's own (SessionLogFileName)
 
     // Reads the keys by the rules of the other sections (unsigned, clamped into range). A
     // missing file gives the defaults and stays missing.
