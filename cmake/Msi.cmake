@@ -72,8 +72,11 @@ if(NOT result EQUAL 0)
   message(FATAL_ERROR "${STRIP} could not strip ${KORVEL_EXE}")
 endif()
 
+# One product code per version, the same in every build of it: a rebuilt package of the same
+# version is the same product, which msiexec /x of either removes.
+string(UUID product NAMESPACE ${namespace} NAME "korvel ${VERSION}" TYPE SHA1 UPPER)
 execute_process(
-  COMMAND ${WIXL} -a x64 -D Version=${VERSION} -D KorvelExe=korvel.exe -D KorvelIni=korvel.ini
+  COMMAND ${WIXL} -a x64 -D Version=${VERSION} -D ProductCode=${product} -D KorvelExe=korvel.exe -D KorvelIni=korvel.ini
           -o ${OUTPUT} ${SOURCE_DIR}/res/korvel.wxs settings.wxs
   WORKING_DIRECTORY ${work}
   RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
