@@ -76,7 +76,8 @@ endif()
 # version is the same product, which msiexec /x of either removes.
 string(UUID product NAMESPACE ${namespace} NAME "korvel ${VERSION}" TYPE SHA1 UPPER)
 execute_process(
-  COMMAND ${WIXL} -a x64 -D Version=${VERSION} -D ProductCode=${product} -D KorvelExe=korvel.exe -D KorvelIni=korvel.ini
+  COMMAND ${WIXL} -a x64 -D Version=${VERSION} -D ProductCode=${product} -D KorvelExe=korvel.exe
+          -D KorvelIni=korvel.ini
           -o ${OUTPUT} ${SOURCE_DIR}/res/korvel.wxs settings.wxs
   WORKING_DIRECTORY ${work}
   RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)

@@ -1,7 +1,7 @@
 # Checks the logon task that ships beside korvel: a UTF-16 LE byte-order mark, whole UTF-16 units,
 # well-formed XML and the settings that bring korvel back. Run on the build host:
-#   cmake -DXMLLINT=<xmllint> -DTASK_FILE=<res/korvel-task.xml> -DKIND=machine -P TaskFile.cmake
-# (KIND user for res/korvel-user-task.xml).
+#   cmake -DXMLLINT=<xmllint> -DTASK_FILE=<res/korvel-task.xml> -P TaskFile.cmake
+# (or res/korvel-user-task.xml).
 if(NOT XMLLINT)
   message(FATAL_ERROR "xmllint not found: install libxml2-utils (tools/ensure-deps.sh does)")
 endif()
@@ -15,7 +15,7 @@ if(odd OR NOT hex MATCHES "^fffe" OR NOT result EQUAL 0)
 endif()
 
 # Element paths below Task, every step in the Task Scheduler's namespace, and their text. Both
-# files (KIND machine or user) keep korvel running for the whole session at normal priority.
+# files keep korvel running for the whole session at normal priority.
 set(checks
     Triggers/LogonTrigger/Repetition/Interval=PT5M
     Triggers/LogonTrigger/Repetition/Duration= # without end
@@ -25,7 +25,7 @@ set(checks
     Settings/DisallowStartIfOnBatteries=false
     Settings/StopIfGoingOnBatteries=false
     Settings/Priority=4)
-if(KIND STREQUAL "machine")
+if(NOT TASK_FILE MATCHES "user-task")
   list(APPEND checks
        Triggers/LogonTrigger/UserId= # any user's logon
        Principals/Principal/GroupId=S-1-5-32-545

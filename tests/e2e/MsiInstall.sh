@@ -46,10 +46,13 @@ registry() {
     for key in 'SYSTEM\CurrentControlSet\Services\EventLog\Application\korvel' \
         'Software\Microsoft\Windows\CurrentVersion\Run' 'Software\korvel'; do
         "$WINE64" reg export "HKLM\\$key" "$(windows "$DIR/reg")" /y >/dev/null 2>&1 &&
-            iconv -f UTF-16LE -t UTF-8 "$DIR/reg" | tr -d '\r' | sed -e ':a' -e '/\\$/N; s/\\\n *//; ta'
+            iconv -f UTF-16LE -t UTF-8 "$DIR/reg" | tr -d '\r' |
+            sed -e ':a' -e '/\\$/N; s/\\\n *//; ta'
     done | grep -E '^"(EventMessageFile|korvel|TamrixDir)"=' || true
 }
-utf16_hex() { printf '%s\0' "$1" | iconv -t UTF-16LE | xxd -p | tr -d '\n' | sed 's/../&,/g; s/,$//'; }
+utf16_hex() {
+    printf '%s\0' "$1" | iconv -t UTF-16LE | od -An -vtx1 | tr -d ' \n' | sed 's/../&,/g; s/,$//'
+}
 
 # ---- a silent install with two properties ----
 msiexec /i v1 TAMRIXDIR='C:\Tamrix Łukasz Жанна\' MAIN_TIMEOUT=3 PER_SESSION_LOG=1 ||
