@@ -15,10 +15,10 @@ build:
 soak:
 	tools/soak.sh
 
-# The release zip (stripped executables, korvel.ini, the logon task, README, integrator kit) in
-# build/cross.
+# The release zip (stripped executables, korvel.ini, the logon tasks, README, integrator kit) and
+# the Windows Installer package (korvel-<version>-x64.msi) in build/cross.
 package: build
-	cd build/cross && cpack -G ZIP
+	cd build/cross && cpack -G ZIP && cmake --build . --target msi
 
 format:
 	clang-format -i $$(git ls-files '*.h' '*.cpp')

@@ -43,6 +43,7 @@ set(expected
     kit/sample/SampleApp.cpp
     korvel-alerts.yml
     korvel-task.xml
+    korvel-user-task.xml
     korvel.exe
     korvel.ini
     tarrow.exe)

@@ -15,6 +15,10 @@ command -v xmllint >/dev/null 2>&1 || missing+=(libxml2-utils)
 command -v prometheus-node-exporter >/dev/null 2>&1 || missing+=(prometheus-node-exporter)
 # promtool, for the alert rules that ship beside korvel.
 command -v promtool >/dev/null 2>&1 || missing+=(prometheus)
+# The Windows Installer package: wixl builds it, msibuild adds the tables wixl lacks, msiinfo reads
+# them back.
+command -v wixl >/dev/null 2>&1 || missing+=(wixl)
+command -v msibuild >/dev/null 2>&1 || missing+=(msitools)
 
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"

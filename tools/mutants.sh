@@ -101,7 +101,7 @@ build || die "the unchanged copy does not build: $WORK/build.log"
 cd "$TREE"
 . tools/winebed.sh
 trap winebed_stop EXIT
-winebed_start "$BUILD_DIR/wineprefix-e2e"
+winebed_start "$BUILD_DIR/wineprefix-e2e" "$BUILD_DIR/wineprefix-msi"
 
 run_tests() { # filter, log
     local args=(--timeout 300 -j 2)

@@ -11,8 +11,8 @@ tools/build.sh
 . tools/winebed.sh
 trap winebed_stop EXIT
 # The end-to-end group has a prefix of its own (tests/CMakeLists.txt), so that it runs beside the
-# serial unit tests.
-winebed_start "$BUILD_DIR/wineprefix-e2e"
+# serial unit tests; so has the package's install test.
+winebed_start "$BUILD_DIR/wineprefix-e2e" "$BUILD_DIR/wineprefix-msi"
 
 cd "$BUILD_DIR"
 ctest --output-on-failure -j 4 --timeout 600 "$@"

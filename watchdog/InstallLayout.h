@@ -13,6 +13,16 @@ inline constexpr const char* ApplicationFile = "..\\Tamrix.exe";
 inline constexpr const char* LogFolder = "..\\logs";
 inline constexpr const char* LogFileName = "..\\logs\\korvel.log";
 
+// The log of one session, with [Log] per_session=1: "..\logs\korvel-<user>-<session id>.log", so
+// that on a shared machine the korvel of each session writes a file of its own, and an
+// administrator sees whose it is (the session id tells one user's two sessions apart). A character
+// that no file name may hold becomes '_'.
+std::string SessionLogFileName(std::string_view userName, std::uint32_t sessionId);
+
+// The log korvel writes: LogFileName, or with perSession this session's own name. Where the
+// system cannot tell the user or the session, LogFileName: a shared log rather than none.
+std::string OwnLogFileName(bool perSession);
+
 // The settings file: the executable's full path with its extension replaced by ".ini". Raises
 // EOSError when the system cannot tell the path.
 std::string SettingsFileName();

@@ -110,11 +110,12 @@ int RunKorvel() {
     const TStartSettings startSettings = TStartSettings::Load(settingsFile);
     const TLogSettings& logSettings = startSettings.Log;
     const TMetricsSettings& metricsSettings = startSettings.Metrics;
+    const std::string logFileName = OwnLogFileName(logSettings.PerSession);
     if (!logSettings.ErrorBox)
-        ReportErrorsUnattended(LogFileName, logSettings.EventLog);
+        ReportErrorsUnattended(logFileName, logSettings.EventLog);
     // Outlives the log, whose last line it may report.
     const TEventLog eventLog(logSettings.EventLog);
-    TLog log(LogFileName, true);
+    TLog log(logFileName, true);
     log.SetRotation(std::uint64_t{logSettings.MaxSizeKb} * 1024, logSettings.Keep);
     if (logSettings.EventLog)
         log.SetLineObserver([&eventLog](std::string_view line) { eventLog.Report(line); });

@@ -89,6 +89,9 @@ TLogSettings TLogSettings::Load(const TIniFile& file) {
     std::uint32_t errorBox = settings.ErrorBox ? 1 : 0;
     ReadClamped(file, LogSection, errorBox, "error_box", 0, 1);
     settings.ErrorBox = errorBox != 0;
+    std::uint32_t perSession = settings.PerSession ? 1 : 0;
+    ReadClamped(file, LogSection, perSession, "per_session", 0, 1);
+    settings.PerSession = perSession != 0;
     return settings;
 }
 

@@ -49,6 +49,7 @@ struct TLogSettings {
     // 0: an error that ends korvel goes to the log (and the event log) instead of a box that
     // keeps korvel, and its single-instance claim, until someone answers it.
     bool ErrorBox = true;
+    bool PerSession = false; // a log of this session's own (SessionLogFileName)
 
     // Reads the keys by the rules of the other sections (unsigned, clamped into range). A
     // missing file gives the defaults and stays missing. Raises EIniFileException when the file
