@@ -114,21 +114,40 @@ TLocalMemory<void> PrivateFileSecurity(const std::wstring& user) {
     return TLocalMemory<void>(descriptor);
 }
 
+// The SID string of the owner that GetNamedSecurityInfoW or GetSecurityInfo gave (result), and
+// frees their descriptor; empty when the call failed or named no owner.
+std::wstring OwnerText(DWORD result, PSID owner, PSECURITY_DESCRIPTOR descriptor) {
+    const TLocalMemory<void> owned(descriptor);
+    wchar_t* text = nullptr;
+    if (result != ERROR_SUCCESS || owner == nullptr || !ConvertSidToStringSidW(owner, &text))
+        return {};
+    const TLocalMemory<wchar_t> ownedText(text);
+    return text;
+}
+
 // Whether the file's owner is user. Another user can put a dump-shaped file into a shared folder;
 // such a file must neither be deleted nor count against the dumps kept. An owner that cannot be
 // read is someone else's.
 bool IsOwnedBy(const std::string& path, const std::wstring& user) {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(Utf8ToUtf16(path).c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
-                              &owner, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
-        return false;
-    const TLocalMemory<void> owned(descriptor);
-    wchar_t* text = nullptr;
-    if (owner == nullptr || !ConvertSidToStringSidW(owner, &text))
-        return false;
-    const TLocalMemory<wchar_t> ownedText(text);
-    return user == text;
+    const DWORD result =
+        GetNamedSecurityInfoW(Utf8ToUtf16(path).c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                              &owner, nullptr, nullptr, nullptr, &descriptor);
+    return OwnerText(result, owner, descriptor) == user;
+}
+
+// Raises EOSError unless the open file's owner is user: a file system or a folder that gives new
+// files another owner would leave the dump readable by that owner, whatever its DACL says.
+void RequireOwner(HANDLE file, const std::wstring& user) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD result = GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                         nullptr, nullptr, nullptr, &descriptor);
+    if (result != ERROR_SUCCESS)
+        RaiseOSError(TOSFailure::Call, result);
+    if (OwnerText(result, owner, descriptor) != user)
+        RaiseOSError(TOSFailure::Call, ERROR_INVALID_OWNER);
 }
 
 MINIDUMP_TYPE DumpType(std::uint32_t level) {
@@ -193,22 +212,38 @@ std::string WriteHangDump(void* process, std::uint32_t processId, std::uint32_t 
     GetLocalTime(&now);
     const TTimestampParts time{now.wYear, now.wMonth,  now.wDay,
                                now.wHour, now.wMinute, now.wSecond};
-    const std::string partial =
-        folder + "\\" + PartialDumpFileName(HangDumpFileName(time, processId));
-
-    const TLocalMemory<void> security = PrivateFileSecurity(OwnUserSid());
+    const std::wstring user = OwnUserSid();
+    const TLocalMemory<void> security = PrivateFileSecurity(user);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, security.get(), FALSE};
-    // The rename below keeps the descriptor, so the whole dump has it from its first byte on.
-    const std::wstring partialName = Utf8ToUtf16(partial);
-    THandle file(CreateFileW(partialName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &attributes,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        RaiseLastOSError();
+    // Only a file this call creates is written: an existing partial name may have been put there
+    // by another user, whose file would keep its owner and DACL through the dump and the rename.
+    // Such a name is passed by, as the rename below passes by a finished dump's.
+    std::uint32_t sequence = 1;
+    std::wstring partialName;
+    THandle file;
+    for (;; ++sequence) {
+        partialName = Utf8ToUtf16(folder + "\\" +
+                                  PartialDumpFileName(HangDumpFileName(time, processId, sequence)));
+        // The rename below keeps the descriptor, so the whole dump has it from its first byte on.
+        file = THandle(CreateFileW(partialName.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                   &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file)
+            break;
+        const DWORD code = GetLastError();
+        if (code != ERROR_FILE_EXISTS || sequence == MaxSequence)
+            RaiseOSError(TOSFailure::Call, code);
+    }
     const auto discard = [&] {
         const TKeepLastError keep;
         file.Reset();
         DeleteFileW(partialName.c_str());
     };
+    try {
+        RequireOwner(file.Get(), user);
+    } catch (...) {
+        discard();
+        throw;
+    }
     if (!writeDump(process, processId, file.Get(), DumpType(level), nullptr, nullptr, nullptr) ||
         !FlushFileBuffers(file.Get())) {
         discard();
@@ -217,7 +252,7 @@ std::string WriteHangDump(void* process, std::uint32_t processId, std::uint32_t 
     file.Reset();
     // Never over an older dump: a second one of the same process in the same second takes the
     // next sequence number.
-    for (std::uint32_t sequence = 1;; ++sequence) {
+    for (;; ++sequence) {
         const std::string name = HangDumpFileName(time, processId, sequence);
         if (MoveFileExW(partialName.c_str(), Utf8ToUtf16(folder + "\\" + name).c_str(),
                         MOVEFILE_WRITE_THROUGH))

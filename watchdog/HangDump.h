@@ -34,8 +34,9 @@ std::vector<std::string> DumpsBeyond(std::vector<TFoundFile> dumps, std::uint32_
 // owned by korvel's user and open to that user, SYSTEM and the Administrators only. level 1:
 // every thread's stack, thread and handle data, the module list; level 2: all memory as well. The
 // file is written under a temporary name and renamed when complete, so a file of that name is
-// always a whole dump; on failure nothing is left behind. Raises EOSError with the failing step's
-// code.
+// always a whole dump; on failure nothing is left behind. Only a file that this call creates is
+// written: an existing name, temporary or whole, is never opened. Raises EOSError with the failing
+// step's code; ERROR_INVALID_OWNER when the file created is not owned by korvel's user.
 std::string WriteHangDump(void* process, std::uint32_t processId, std::uint32_t level,
                           const std::string& folder);
 

@@ -112,8 +112,9 @@ std::vector<std::string> FilesOf(const TTempDir& folder) {
     return names;
 }
 
-// A dump never replaces an older one of the same name, and the prune deletes nothing korvel did
-// not write: neither another program's Tamrix-*.dmp nor a file it merely resembles.
+// A dump never replaces an older one of the same name, nor writes into a partial name that someone
+// else created in advance, and the prune deletes nothing korvel did not write: neither another
+// program's Tamrix-*.dmp nor a file it merely resembles.
 TEST(WriteHangDumpTest, NeverOverwritesAndPrunesOnlyItsOwn) {
     TTempDir folder;
     TChildProcess sleeper(Quoted(TestBinDirectory() + "\\Bystander.exe") + " 60000");
@@ -132,12 +133,15 @@ TEST(WriteHangDumpTest, NeverOverwritesAndPrunesOnlyItsOwn) {
         taken.push_back(HangDumpFileName(
             {at.wYear, at.wMonth, at.wDay, at.wHour, at.wMinute, at.wSecond}, sleeper.ProcessId()));
         TTempDir::WriteFile(folder.File(taken.back()), "older");
+        TTempDir::WriteFile(folder.File(PartialDumpFileName(taken.back())), "planted");
     }
     const std::string name = WriteHangDump(sleeper.Handle(), sleeper.ProcessId(), 1, folder.Path());
     EXPECT_TRUE(IsHangDumpFileName(name));
     EXPECT_EQ(name.substr(name.size() - 6), "-2.dmp") << name;
-    for (const std::string& older : taken)
+    for (const std::string& older : taken) {
         EXPECT_EQ(TTempDir::ReadFile(folder.File(older)), "older") << older;
+        EXPECT_EQ(TTempDir::ReadFile(folder.File(PartialDumpFileName(older))), "planted") << older;
+    }
 
     const std::vector<std::string> others = {"Tamrix-crash-before-update.dmp", "notes.partial",
                                              "~Tamrix-x.dmp.partial"};
