@@ -102,14 +102,10 @@ std::wstring OwnUserSid() {
     return text;
 }
 
-// A full memory image holds whatever Tamrix had in memory, so a dump must not take what the log
-// folder grants (the machine-wide install lets every user modify it): korvel's user owns it, and
-// only that user, SYSTEM and the Administrators have access; nothing is inherited.
 TLocalMemory<void> PrivateFileSecurity(const std::wstring& user) {
-    const std::wstring text = L"O:" + user + L"D:P(A;;FA;;;" + user + L")(A;;FA;;;SY)(A;;FA;;;BA)";
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1,
-                                                              &descriptor, nullptr))
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            DumpSecurityText(user).c_str(), SDDL_REVISION_1, &descriptor, nullptr))
         RaiseLastOSError();
     return TLocalMemory<void>(descriptor);
 }
@@ -159,6 +155,12 @@ MINIDUMP_TYPE DumpType(std::uint32_t level) {
 }
 
 } // namespace
+
+// A full memory image holds whatever Tamrix had in memory, so a dump must not take what the log
+// folder grants (the machine-wide install lets every user modify it).
+std::wstring DumpSecurityText(const std::wstring& userSid) {
+    return L"O:" + userSid + L"D:P(A;;FA;;;" + userSid + L")(A;;FA;;;SY)(A;;FA;;;BA)";
+}
 
 std::string HangDumpFileName(const TTimestampParts& localTime, std::uint32_t processId,
                              std::uint32_t sequence) {
