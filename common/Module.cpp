@@ -19,3 +19,13 @@ std::string ModuleFileName() {
         path.resize(path.size() * 2);
     }
 }
+
+void RestrictDllSearchToSystem() noexcept {
+    // Looked up rather than imported: an import that Windows 7 lacks would keep the program from
+    // starting at all. kernel32.dll is loaded in every process, so nothing is searched for here.
+    using TSetDefaultDllDirectories = BOOL(WINAPI*)(DWORD);
+    const auto set = reinterpret_cast<TSetDefaultDllDirectories>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (set != nullptr)
+        set(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}

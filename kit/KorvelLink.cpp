@@ -62,13 +62,13 @@ void TKorvelLink::SignalShutdown() noexcept {
 namespace {
 
 // The kit depends on nothing else of korvel's, so it converts for itself.
-std::wstring Widen(const std::string& text) {
+std::wstring Widen(const std::string& text, UINT codePage = CP_UTF8) {
     if (text.empty())
         return {};
     const int size = static_cast<int>(text.size());
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+    const int length = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
+    MultiByteToWideChar(codePage, 0, text.data(), size, wide.data(), length);
     return wide;
 }
 
@@ -81,8 +81,12 @@ std::basic_string<TChar> JoinIniPath(std::basic_string<TChar> path, const TChar*
 
 } // namespace
 
-bool TKorvelLink::RecordProcessId(const std::string& watchdogIniPath) {
+bool TKorvelLink::RecordProcessIdUtf8(const std::string& watchdogIniPath) {
     return RecordProcessId(Widen(watchdogIniPath));
+}
+
+bool TKorvelLink::RecordProcessId(const std::string& watchdogIniPath) {
+    return RecordProcessId(Widen(watchdogIniPath, CP_ACP));
 }
 
 bool TKorvelLink::RecordProcessId(const std::wstring& watchdogIniPath) {

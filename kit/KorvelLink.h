@@ -42,13 +42,17 @@ public:
     void SignalShutdown() noexcept;
 
     // Writes this process's id, in decimal, as process_id in section Application of the
-    // watchdog's INI file. Gives false when the file cannot be written. A narrow path is UTF-8
-    // (not the ANSI code page, which cannot name every user's folder); bytes that are not UTF-8
-    // become U+FFFD.
-    static bool RecordProcessId(const std::string& watchdogIniPath);
+    // watchdog's INI file. Gives false when the file cannot be written. The path as wide text, as
+    // GetModuleFileNameW gives it, or as UTF-8; bytes that are not UTF-8 become U+FFFD.
     static bool RecordProcessId(const std::wstring& watchdogIniPath);
+    static bool RecordProcessIdUtf8(const std::string& watchdogIniPath);
+    // The same for a path in the ANSI code page, as GetModuleFileNameA gives it: a folder named
+    // outside that code page ("?" in its name) is not found, and nothing is recorded.
+    [[deprecated("an ANSI path cannot name every user's folder: pass the path as std::wstring, "
+                 "or as UTF-8 to RecordProcessIdUtf8")]] static bool
+    RecordProcessId(const std::string& watchdogIniPath);
     // The watchdog's INI file for an application folder laid out as korvel expects it:
-    // <applicationDir>\korvel\korvel.ini.
+    // <applicationDir>\korvel\korvel.ini. A narrow folder gives a path in the same encoding.
     static std::string WatchdogIniPath(const std::string& applicationDir);
     static std::wstring WatchdogIniPath(const std::wstring& applicationDir);
 

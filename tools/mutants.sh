@@ -63,11 +63,11 @@ done <"$LIST"
 add_entry
 [ ${#names[@]} -gt 0 ] || die "no mutant in $LIST matches \"$ONLY\""
 
-# The file's text byte for byte (command substitution would drop its final line ends).
+# The file's text byte for byte, in REPLY: handed back through a command substitution, it would
+# lose its final line ends, as any substitution's output does.
 read_text() {
-    local text
-    text=$(cat "$1" && printf x)
-    printf '%s' "${text%x}"
+    REPLY=$(cat "$1" && printf x)
+    REPLY=${REPLY%x}
 }
 count_of() { # text, piece
     local rest=${1//"$2"/}
@@ -75,7 +75,8 @@ count_of() { # text, piece
 }
 for i in "${!names[@]}"; do
     [ -f "$ROOT/${files[$i]}" ] || die "${names[$i]}: no file ${files[$i]}"
-    n=$(count_of "$(read_text "$ROOT/${files[$i]}")" "${finds[$i]}")
+    read_text "$ROOT/${files[$i]}"
+    n=$(count_of "$REPLY" "${finds[$i]}")
     [ "$n" -eq 1 ] || die "${names[$i]}: its text occurs $n times in ${files[$i]}, not once"
 done
 
@@ -132,8 +133,13 @@ fi
 killed=0 survived=0 unbuilt=0
 for i in "${!names[@]}"; do
     target=$TREE/${files[$i]}
-    text=$(read_text "$ROOT/${files[$i]}")
-    printf '%s' "${text/"${finds[$i]}"/"${replaces[$i]}"}" >"$target"
+    read_text "$ROOT/${files[$i]}"
+    printf '%s' "${REPLY/"${finds[$i]}"/"${replaces[$i]}"}" >"$target"
+    # The copy differs from the file by the mutation alone: not a byte more or less.
+    size=$(($(wc -c <"$ROOT/${files[$i]}") + $(printf '%s' "${replaces[$i]}" | wc -c) -
+        $(printf '%s' "${finds[$i]}" | wc -c)))
+    [ "$(wc -c <"$target")" -eq "$size" ] ||
+        die "${names[$i]}: the copy is not the file plus the fault"
     log=$WORK/${names[$i]}.log
     start=$SECONDS
     if ! build; then

@@ -9,8 +9,11 @@ WINESERVER=/usr/lib/wine/wineserver
 export WINEPREFIX="$BUILD_DIR/wineprefix"
 export WINEDEBUG=-all
 export WINEARCH=win64
-# No crash dialog (a failing test must fail, not hang); no Mono or Gecko installers.
-export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
+# No crash dialog (a failing test must fail, not hang); no Mono or Gecko installers. A native
+# dbghelp.dll or uxtheme.dll found by the search comes before Wine's builtin one, as on Windows,
+# which has no builtins: so a copy that a test plants beside a program is loaded wherever Windows
+# would load it.
+export WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d;dbghelp,uxtheme=n,b"
 # Wine maps Windows file names to Unix names through the Unix locale: under plain C a name outside
 # ASCII does not survive the trip ("Łukasz" comes back as another name, or none). C.UTF-8 keeps
 # every name and still gives Wine's ANSI code page 1252, as on a Western Windows.

@@ -2,11 +2,13 @@
 
 #include "Errors.h"
 #include "KorvelProtocol.h"
+#include "Unicode.h"
 #include "WinApi.h"
 
 #include <mutex>
 
-TEvent::TEvent(const char* name) : FHandle(CreateEventA(nullptr, TRUE, FALSE, name)) {}
+TEvent::TEvent(const char* name)
+    : FHandle(CreateEventW(nullptr, TRUE, FALSE, Utf8ToUtf16(name).c_str())) {}
 
 WaitResult TEvent::WaitFor(std::uint32_t timeout) {
     switch (WaitForSingleObject(FHandle.Get(), timeout)) {

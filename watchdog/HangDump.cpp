@@ -102,16 +102,23 @@ std::wstring OwnUserSid() {
     return text;
 }
 
-// A full memory image holds whatever Tamrix had in memory, so a dump must not take what the log
-// folder grants (the machine-wide install lets every user modify it): korvel's user owns it, and
-// only that user, SYSTEM and the Administrators have access; nothing is inherited.
 TLocalMemory<void> PrivateFileSecurity(const std::wstring& user) {
-    const std::wstring text = L"O:" + user + L"D:P(A;;FA;;;" + user + L")(A;;FA;;;SY)(A;;FA;;;BA)";
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1,
-                                                              &descriptor, nullptr))
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            DumpSecurityText(user).c_str(), SDDL_REVISION_1, &descriptor, nullptr))
         RaiseLastOSError();
     return TLocalMemory<void>(descriptor);
+}
+
+// The SID string of the owner that GetNamedSecurityInfoW or GetSecurityInfo gave (result), and
+// frees their descriptor; empty when the call failed or named no owner.
+std::wstring OwnerText(DWORD result, PSID owner, PSECURITY_DESCRIPTOR descriptor) {
+    const TLocalMemory<void> owned(descriptor);
+    wchar_t* text = nullptr;
+    if (result != ERROR_SUCCESS || owner == nullptr || !ConvertSidToStringSidW(owner, &text))
+        return {};
+    const TLocalMemory<wchar_t> ownedText(text);
+    return text;
 }
 
 // Whether the file's owner is user. Another user can put a dump-shaped file into a shared folder;
@@ -120,15 +127,23 @@ TLocalMemory<void> PrivateFileSecurity(const std::wstring& user) {
 bool IsOwnedBy(const std::string& path, const std::wstring& user) {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(Utf8ToUtf16(path).c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
-                              &owner, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
-        return false;
-    const TLocalMemory<void> owned(descriptor);
-    wchar_t* text = nullptr;
-    if (owner == nullptr || !ConvertSidToStringSidW(owner, &text))
-        return false;
-    const TLocalMemory<wchar_t> ownedText(text);
-    return user == text;
+    const DWORD result =
+        GetNamedSecurityInfoW(Utf8ToUtf16(path).c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                              &owner, nullptr, nullptr, nullptr, &descriptor);
+    return OwnerText(result, owner, descriptor) == user;
+}
+
+// Raises EOSError unless the open file's owner is user: a file system or a folder that gives new
+// files another owner would leave the dump readable by that owner, whatever its DACL says.
+void RequireOwner(HANDLE file, const std::wstring& user) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD result = GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                         nullptr, nullptr, nullptr, &descriptor);
+    if (result != ERROR_SUCCESS)
+        RaiseOSError(TOSFailure::Call, result);
+    if (OwnerText(result, owner, descriptor) != user)
+        RaiseOSError(TOSFailure::Call, ERROR_INVALID_OWNER);
 }
 
 MINIDUMP_TYPE DumpType(std::uint32_t level) {
@@ -140,6 +155,12 @@ MINIDUMP_TYPE DumpType(std::uint32_t level) {
 }
 
 } // namespace
+
+// A full memory image holds whatever Tamrix had in memory, so a dump must not take what the log
+// folder grants (the machine-wide install lets every user modify it).
+std::wstring DumpSecurityText(const std::wstring& userSid) {
+    return L"O:" + userSid + L"D:P(A;;FA;;;" + userSid + L")(A;;FA;;;SY)(A;;FA;;;BA)";
+}
 
 std::string HangDumpFileName(const TTimestampParts& localTime, std::uint32_t processId,
                              std::uint32_t sequence) {
@@ -193,22 +214,38 @@ std::string WriteHangDump(void* process, std::uint32_t processId, std::uint32_t 
     GetLocalTime(&now);
     const TTimestampParts time{now.wYear, now.wMonth,  now.wDay,
                                now.wHour, now.wMinute, now.wSecond};
-    const std::string partial =
-        folder + "\\" + PartialDumpFileName(HangDumpFileName(time, processId));
-
-    const TLocalMemory<void> security = PrivateFileSecurity(OwnUserSid());
+    const std::wstring user = OwnUserSid();
+    const TLocalMemory<void> security = PrivateFileSecurity(user);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, security.get(), FALSE};
-    // The rename below keeps the descriptor, so the whole dump has it from its first byte on.
-    const std::wstring partialName = Utf8ToUtf16(partial);
-    THandle file(CreateFileW(partialName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &attributes,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        RaiseLastOSError();
+    // Only a file this call creates is written: an existing partial name may have been put there
+    // by another user, whose file would keep its owner and DACL through the dump and the rename.
+    // Such a name is passed by, as the rename below passes by a finished dump's.
+    std::uint32_t sequence = 1;
+    std::wstring partialName;
+    THandle file;
+    for (;; ++sequence) {
+        partialName = Utf8ToUtf16(folder + "\\" +
+                                  PartialDumpFileName(HangDumpFileName(time, processId, sequence)));
+        // The rename below keeps the descriptor, so the whole dump has it from its first byte on.
+        file = THandle(CreateFileW(partialName.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                   &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file)
+            break;
+        const DWORD code = GetLastError();
+        if (code != ERROR_FILE_EXISTS || sequence == MaxSequence)
+            RaiseOSError(TOSFailure::Call, code);
+    }
     const auto discard = [&] {
         const TKeepLastError keep;
         file.Reset();
         DeleteFileW(partialName.c_str());
     };
+    try {
+        RequireOwner(file.Get(), user);
+    } catch (...) {
+        discard();
+        throw;
+    }
     if (!writeDump(process, processId, file.Get(), DumpType(level), nullptr, nullptr, nullptr) ||
         !FlushFileBuffers(file.Get())) {
         discard();
@@ -217,7 +254,7 @@ std::string WriteHangDump(void* process, std::uint32_t processId, std::uint32_t 
     file.Reset();
     // Never over an older dump: a second one of the same process in the same second takes the
     // next sequence number.
-    for (std::uint32_t sequence = 1;; ++sequence) {
+    for (;; ++sequence) {
         const std::string name = HangDumpFileName(time, processId, sequence);
         if (MoveFileExW(partialName.c_str(), Utf8ToUtf16(folder + "\\" + name).c_str(),
                         MOVEFILE_WRITE_THROUGH))

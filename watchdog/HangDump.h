@@ -30,12 +30,17 @@ bool IsPartialDumpFileName(std::string_view name);
 // The dumps to delete so that the newest keep remain, oldest first.
 std::vector<std::string> DumpsBeyond(std::vector<TFoundFile> dumps, std::uint32_t keep);
 
+// The security descriptor, in SDDL, that a dump is created with: owned by userSid (a SID string),
+// open to that user, SYSTEM and the Administrators only, its DACL protected (nothing inherited).
+std::wstring DumpSecurityText(const std::wstring& userSid);
+
 // Supervisor thread. Writes a minidump of process into folder and gives its file name. The file is
 // owned by korvel's user and open to that user, SYSTEM and the Administrators only. level 1:
 // every thread's stack, thread and handle data, the module list; level 2: all memory as well. The
 // file is written under a temporary name and renamed when complete, so a file of that name is
-// always a whole dump; on failure nothing is left behind. Raises EOSError with the failing step's
-// code.
+// always a whole dump; on failure nothing is left behind. Only a file that this call creates is
+// written: an existing name, temporary or whole, is never opened. Raises EOSError with the failing
+// step's code; ERROR_INVALID_OWNER when the file created is not owned by korvel's user.
 std::string WriteHangDump(void* process, std::uint32_t processId, std::uint32_t level,
                           const std::string& folder);
 

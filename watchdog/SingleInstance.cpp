@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "Handle.h"
+#include "Unicode.h"
 #include "WinApi.h"
 
 namespace {
@@ -9,7 +10,8 @@ THandle InstanceMutex;
 }
 
 bool ClaimSingleInstance(const char* name) {
-    THandle mutex(CreateMutexA(nullptr, FALSE, name));
+    const std::wstring wideName = Utf8ToUtf16(name);
+    THandle mutex(CreateMutexW(nullptr, FALSE, wideName.c_str()));
     if (!mutex)
         RaiseLastOSError();
     // Read at once: a successful create still tells whether the name was taken.

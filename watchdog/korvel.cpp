@@ -1,15 +1,18 @@
-// korvel.exe: opens the event set before anything else, claims the single-instance guard, runs
-// the main block, and reports an error that escapes it. No window, no message loop, no
-// command-line arguments.
+// korvel.exe: keeps its DLLs to the system folder, then opens the event set before anything else,
+// claims the single-instance guard, runs the main block, and reports an error that escapes it. No
+// window, no message loop, no command-line arguments.
 #include "Errors.h"
 #include "FKorvelEvents.h"
 #include "KorvelMain.h"
 #include "LastChance.h"
+#include "Module.h"
 #include "ScopeExit.h"
 #include "SingleInstance.h"
 #include "WinApi.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Before the first step that can fail: even the box that reports it loads DLLs by name.
+    RestrictDllSearchToSystem();
     // The five events are open before the single-instance guard is tried, so a second watchdog
     // opens and closes them too, without changing their states.
     try {

@@ -109,7 +109,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (!link.IsOpen())
         return 1;
     // The id first: from the moment korvel knows of this instance it may have to terminate it.
-    // Should the write fail, korvel can still relaunch, but not terminate, this instance.
+    // Should the write fail, korvel can still relaunch, but not terminate, this instance. The folder
+    // as wide text, so that any user's folder name is found.
     TKorvelLink::RecordProcessId(TKorvelLink::WatchdogIniPath(ownFolder));
     link.SignalStartup();
 

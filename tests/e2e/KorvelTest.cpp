@@ -338,19 +338,6 @@ TEST_F(KorvelTest, HangDumpNeverLoadsADbgHelpBesideKorvel) {
         CopyFileA((TestBinDirectory() + "\\planted\\dbghelp.dll").c_str(), planted.c_str(), FALSE));
     layout.WriteIni("[Options]\r\nmain_timeout=1\r\n[Recovery]\r\nhang_dump=1\r\n");
     layout.WriteScript({{"launch.1.main_stop_ms", 500}, {"lifetime_ms", 60000}});
-    // Wine prefers its builtin dbghelp to a native one found by name, where Windows takes the one
-    // in the program's folder: this korvel, too, is to take the planted one if it asks by name.
-    const char* const appDefaults = "Software\\Wine\\AppDefaults\\korvel.exe";
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER,
-                              (std::string(appDefaults) + "\\DllOverrides").c_str(), 0, nullptr, 0,
-                              KEY_SET_VALUE, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    const TScopeExit forget([&] { RegDeleteTreeA(HKEY_CURRENT_USER, appDefaults); });
-    const char nativeFirst[] = "native,builtin";
-    RegSetValueExA(key, "dbghelp", 0, REG_SZ, reinterpret_cast<const BYTE*>(nativeFirst),
-                   sizeof nativeFirst);
-    RegCloseKey(key);
     layout.StartKorvel();
     ExpectLogLine(layout, "Korvel started.");
     layout.StartTamrix();
@@ -500,10 +487,15 @@ TEST_F(KorvelTest, ShutdownDuringAStartupWaitSplitsNoLine) {
                     "Restart failed. Please run the application manually.", "Korvel shut down."));
 }
 
+// Its box, the first thing korvel shows, loads no DLL from korvel's folder (this Wine's message
+// box loads uxtheme.dll by name).
 TEST_F(KorvelTest, EventNameTakenByAMutexEndsWithRuntimeError217) {
     TKorvelLayout layout(true, false);
     const THandle mutex(CreateMutexA(nullptr, FALSE, Shutdown));
     ASSERT_TRUE(mutex) << "error " << GetLastError();
+    const std::string planted = layout.KorvelDir() + "\\uxtheme.dll";
+    ASSERT_TRUE(
+        CopyFileA((TestBinDirectory() + "\\planted\\dbghelp.dll").c_str(), planted.c_str(), FALSE));
     TChildProcess& korvel = layout.StartKorvel();
 
     const auto box = WaitForMessageBox(korvel.ProcessId(), Patience);
@@ -512,6 +504,7 @@ TEST_F(KorvelTest, EventNameTakenByAMutexEndsWithRuntimeError217) {
     EXPECT_TRUE(Matches(box->Text, "Runtime error 217 at [0-9A-F]{8}"));
     PressOk(*box);
     ExpectExitCode(korvel, 217);
+    EXPECT_FALSE(TTempDir::FileExists(planted + ".loaded"));
     EXPECT_FALSE(TTempDir::FileExists(layout.LogPath()));
     EXPECT_FALSE(TTempDir::FileExists(layout.IniPath()));
 }

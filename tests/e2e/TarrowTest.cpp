@@ -103,13 +103,19 @@ TEST(TarrowTest, UsageTextIs160CharactersWithAnEmptyName) {
     EXPECT_EQ(ExpectedUsage("").size() + 4, 160u);
 }
 
+// Its box loads no DLL from its folder: this Wine's message box loads uxtheme.dll by name (its
+// ShellExecuteW of an executable loads none).
 TEST(TarrowTest, RenamedCopyShowsItsOwnName) {
     TTempDir folder;
     const std::string copy = folder.File("later.run.exe");
     ASSERT_TRUE(CopyFileA(TarrowPath().c_str(), copy.c_str(), TRUE));
+    const std::string planted = folder.File("uxtheme.dll");
+    ASSERT_TRUE(
+        CopyFileA((TestBinDirectory() + "\\planted\\dbghelp.dll").c_str(), planted.c_str(), TRUE));
     // Typed under another name still: the file's own name counts.
     const TRun run = StartTarrow("", copy, folder.Path());
     EXPECT_EQ(AnswerBox(run), ExpectedUsage("later.run"));
+    EXPECT_FALSE(TTempDir::FileExists(planted + ".loaded"));
 }
 
 // tarrow, its program and their folder named in scripts no code page holds, and such parameters.

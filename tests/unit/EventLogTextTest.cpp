@@ -38,6 +38,8 @@ const std::vector<EventCase> Table = {
     // Steps that went as planned, or whose failure the next step reports.
     {"Trying to close...success", 0, Info},
     {"Trying to close...failed - timed out", 0, Info},
+    {"Trying to close...failed - no window", 0, Info},
+    {"Trying to kill...success", 0, Info},
     {"Trying to start...wait 19 sec...failed", 0, Info},
     {"Trying to dump...failed - no process id recorded", 0, Info},
     {"Korvel started. ", 0, Info},
@@ -52,14 +54,15 @@ TEST(EventLogTextTest, LinesToEventsThatTheMessageTableShowsAsThemselves) {
         const std::optional<TEventLogEntry> entry = EventLogEntryFor(c.line);
         EXPECT_EQ(entry, c.id == 0 ? std::nullopt : std::optional(TEventLogEntry{c.id, c.level}))
             << c.line;
+        if (c.id == 0)
+            continue; // no event, so no message: the mapping above is the row's whole check
         const std::wstring text = Utf8ToUtf16(c.line);
         DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(text.c_str())};
         wchar_t shown[512] = {};
         const DWORD length =
             FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, korvel,
                            c.id, 0, shown, 512, reinterpret_cast<va_list*>(arguments));
-        EXPECT_EQ(Utf16ToUtf8(std::wstring(shown, length)), c.id == 0 ? "" : c.line + "\r\n")
-            << c.id;
+        EXPECT_EQ(Utf16ToUtf8(std::wstring(shown, length)), c.line + "\r\n") << c.id;
     }
     FreeLibrary(korvel);
 }

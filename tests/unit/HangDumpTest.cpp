@@ -54,8 +54,14 @@ TEST(HangDumpNameTest, OnlyTheNewestAreKept) {
 }
 
 // A real dump of a running process, at both levels; figures for the record.
-// The SIDs that file's DACL grants anything to, beside its owner's; empty when unreadable.
-std::vector<std::string> GranteesBesideOwner(const std::string& path) {
+// What a file's descriptor says: its owner, and the SIDs its DACL grants anything to ("owner" for
+// the owner's); no grantees when unreadable.
+struct TFileSecurity {
+    std::string Owner;
+    std::vector<std::string> Grantees;
+};
+
+TFileSecurity FileSecurity(const std::string& path) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     char* text = nullptr;
     const DWORD parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
@@ -67,12 +73,28 @@ std::vector<std::string> GranteesBesideOwner(const std::string& path) {
     const std::string sddl = text;
     LocalFree(text);
     LocalFree(descriptor);
-    const std::string owner = sddl.substr(2, sddl.find("D:") - 2);
-    std::vector<std::string> grantees;
+    TFileSecurity security{sddl.substr(2, sddl.find("D:") - 2), {}};
     const std::regex ace(R"(\((?:[^;)]*;){5}([^)]*)\))");
     for (std::sregex_iterator it(sddl.begin(), sddl.end(), ace), end; it != end; ++it)
-        grantees.push_back((*it)[1] == owner ? "owner" : (*it)[1].str());
-    return grantees;
+        security.Grantees.push_back((*it)[1] == security.Owner ? "owner" : (*it)[1].str());
+    return security;
+}
+
+// The user this process runs as, as a SID string.
+std::string OwnUserSid() {
+    HANDLE token = nullptr;
+    alignas(TOKEN_USER) BYTE user[256];
+    DWORD size = 0;
+    char* text = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return "?";
+    const THandle owned(token);
+    if (!GetTokenInformation(token, TokenUser, user, sizeof user, &size) ||
+        !ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &text))
+        return "?";
+    const std::string sid = text;
+    LocalFree(text);
+    return sid;
 }
 
 TEST(WriteHangDumpTest, WholeReadableDumpsAtBothLevels) {
@@ -93,14 +115,29 @@ TEST(WriteHangDumpTest, WholeReadableDumpsAtBothLevels) {
                   << bytes.size() << " bytes\n";
         const auto threads = MinidumpThreadIds(bytes);
         ASSERT_TRUE(threads) << name << " is no minidump with a thread list";
-        // Catches a dump that takes the folder's grants (Everyone, Users) instead of its own.
-        const std::vector<std::string> grantees = GranteesBesideOwner(folder.File(name));
-        EXPECT_FALSE(grantees.empty()) << "no DACL read back";
-        for (const std::string& grantee : grantees)
+        // Catches a dump that takes the folder's grants (Everyone, Users) instead of its own, or
+        // the default owner (the Administrators, for an elevated korvel).
+        const TFileSecurity security = FileSecurity(folder.File(name));
+        EXPECT_FALSE(security.Grantees.empty()) << "no DACL read back";
+        EXPECT_EQ(security.Owner, OwnUserSid()) << name;
+        for (const std::string& grantee : security.Grantees)
             EXPECT_THAT(grantee, testing::AnyOf("owner", "SY", "BA")) << name;
         EXPECT_NE(std::find(threads->begin(), threads->end(), mainThread), threads->end());
     }
     EXPECT_GT(sizes[2], sizes[1]);
+}
+
+// Wine keeps a file's owner and DACL, but not whether the DACL is protected: that is read from the
+// descriptor the dump is created with. Catches a dump that inherits what the folder grants.
+TEST(WriteHangDumpTest, CreatedWithAProtectedDacl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        DumpSecurityText(L"S-1-5-21-1-2-3-1001").c_str(), SDDL_REVISION_1, &descriptor, nullptr));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    EXPECT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+    LocalFree(descriptor);
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
 }
 
 // Files of a folder, sorted.
@@ -112,8 +149,9 @@ std::vector<std::string> FilesOf(const TTempDir& folder) {
     return names;
 }
 
-// A dump never replaces an older one of the same name, and the prune deletes nothing korvel did
-// not write: neither another program's Tamrix-*.dmp nor a file it merely resembles.
+// A dump never replaces an older one of the same name, nor writes into a partial name that someone
+// else created in advance, and the prune deletes nothing korvel did not write: neither another
+// program's Tamrix-*.dmp nor a file it merely resembles.
 TEST(WriteHangDumpTest, NeverOverwritesAndPrunesOnlyItsOwn) {
     TTempDir folder;
     TChildProcess sleeper(Quoted(TestBinDirectory() + "\\Bystander.exe") + " 60000");
@@ -132,12 +170,15 @@ TEST(WriteHangDumpTest, NeverOverwritesAndPrunesOnlyItsOwn) {
         taken.push_back(HangDumpFileName(
             {at.wYear, at.wMonth, at.wDay, at.wHour, at.wMinute, at.wSecond}, sleeper.ProcessId()));
         TTempDir::WriteFile(folder.File(taken.back()), "older");
+        TTempDir::WriteFile(folder.File(PartialDumpFileName(taken.back())), "planted");
     }
     const std::string name = WriteHangDump(sleeper.Handle(), sleeper.ProcessId(), 1, folder.Path());
     EXPECT_TRUE(IsHangDumpFileName(name));
     EXPECT_EQ(name.substr(name.size() - 6), "-2.dmp") << name;
-    for (const std::string& older : taken)
+    for (const std::string& older : taken) {
         EXPECT_EQ(TTempDir::ReadFile(folder.File(older)), "older") << older;
+        EXPECT_EQ(TTempDir::ReadFile(folder.File(PartialDumpFileName(older))), "planted") << older;
+    }
 
     const std::vector<std::string> others = {"Tamrix-crash-before-update.dmp", "notes.partial",
                                              "~Tamrix-x.dmp.partial"};

@@ -1,6 +1,6 @@
-// PlantedDbgHelp: a dbghelp.dll that anyone able to write korvel's folder could put beside
-// korvel.exe. Loading it is all it does: it leaves "<its own path>.loaded" behind, so that a test
-// sees that it ran inside the process that loaded it.
+// PlantedDbgHelp: a dbghelp.dll (or, copied under another name, any DLL) that anyone able to write
+// korvel's folder could put beside korvel.exe. Loading it is all it does: it leaves
+// "<its own path>.loaded" behind, so that a test sees that it ran inside the process that loaded it.
 #include "WinApi.h"
 
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {

@@ -262,7 +262,7 @@ int Run() {
         const std::string ini =
             script.Ini.empty() ? TKorvelLink::WatchdogIniPath(std::string(ExtractFileDir(ownPath)))
                                : script.Ini;
-        if (TKorvelLink::RecordProcessId(ini))
+        if (TKorvelLink::RecordProcessIdUtf8(ini))
             trace.Write("pid-recorded");
     };
     const bool lateRecord = script.RecordPid != 0 && script.PidAfterStartMs > 0;

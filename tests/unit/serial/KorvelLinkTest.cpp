@@ -5,6 +5,7 @@
 #include "Handle.h"
 #include "KorvelLink.h"
 #include "support/TempDir.h"
+#include "Unicode.h"
 #include "WinApi.h"
 
 #include "WatchdogEvents.h"
@@ -108,7 +109,7 @@ TEST(KorvelLinkIniTest, RecordProcessIdWritesTheDecimalPidAndKeepsTheRest) {
     const std::string ini = dir.File("korvel.ini");
     TTempDir::WriteFile(ini,
                         "[Options]\r\nstartup_timeout=7\r\n[Application]\r\nprocess_id=99999\r\n");
-    EXPECT_TRUE(TKorvelLink::RecordProcessId(ini));
+    EXPECT_TRUE(TKorvelLink::RecordProcessIdUtf8(ini));
     EXPECT_EQ(ReadIni(ini, "Application", "process_id"), std::to_string(GetCurrentProcessId()));
     EXPECT_EQ(ReadIni(ini, "Options", "startup_timeout"), "7");
 }
@@ -116,7 +117,7 @@ TEST(KorvelLinkIniTest, RecordProcessIdWritesTheDecimalPidAndKeepsTheRest) {
 TEST(KorvelLinkIniTest, RecordProcessIdCreatesAMissingFile) {
     TTempDir dir;
     const std::string ini = dir.File("korvel.ini");
-    EXPECT_TRUE(TKorvelLink::RecordProcessId(ini));
+    EXPECT_TRUE(TKorvelLink::RecordProcessIdUtf8(ini));
     EXPECT_EQ(ReadIni(ini, "Application", "process_id"), std::to_string(GetCurrentProcessId()));
 }
 
@@ -125,16 +126,32 @@ TEST(KorvelLinkIniTest, RecordProcessIdGivesFalseWhenTheFileCannotBeWritten) {
     // A folder where the file should be (error 5).
     const std::string folder = dir.File("folder.ini");
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
-    EXPECT_FALSE(TKorvelLink::RecordProcessId(folder));
+    EXPECT_FALSE(TKorvelLink::RecordProcessIdUtf8(folder));
     // A file held open without write sharing (error 32); root ignores read-only under Wine.
     const std::string held = dir.File("held.ini");
     TTempDir::WriteFile(held, "");
     const THandle lock(CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(lock.IsValid());
-    EXPECT_FALSE(TKorvelLink::RecordProcessId(held));
+    EXPECT_FALSE(TKorvelLink::RecordProcessIdUtf8(held));
     // A folder that does not exist.
-    EXPECT_FALSE(TKorvelLink::RecordProcessId(dir.File("missing\\korvel.ini")));
+    EXPECT_FALSE(TKorvelLink::RecordProcessIdUtf8(dir.File("missing\\korvel.ini")));
+}
+
+// A Tamrix built against the narrow form before it took UTF-8 hands it GetModuleFileNameA's path,
+// in the ANSI code page: a folder named with a letter of that code page must still be found.
+TEST(KorvelLinkIniTest, DeprecatedNarrowRecordProcessIdTakesAnAnsiPath) {
+    ASSERT_EQ(GetACP(), 1252u);
+    TTempDir dir;
+    const std::wstring folder = Utf8ToUtf16(dir.File("Jos\xC3\xA9"));
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    EXPECT_TRUE(TKorvelLink::RecordProcessId(dir.Path() + "\\Jos\xE9\\korvel.ini"));
+#pragma GCC diagnostic pop
+    EXPECT_EQ(
+        GetPrivateProfileIntW(L"Application", L"process_id", 0, (folder + L"\\korvel.ini").c_str()),
+        GetCurrentProcessId());
 }
 
 struct TIniPathCase {
