@@ -91,9 +91,18 @@ bool TKorvelLink::RecordProcessId(const std::string& watchdogIniPath) {
 
 bool TKorvelLink::RecordProcessId(const std::wstring& watchdogIniPath) {
     const std::wstring id = std::to_wstring(GetCurrentProcessId());
-    return WritePrivateProfileStringW(Widen(KorvelProtocol::ApplicationSection).c_str(),
-                                      Widen(KorvelProtocol::ProcessIdKey).c_str(), id.c_str(),
-                                      watchdogIniPath.c_str()) != FALSE;
+    // The watchdog, a scanner or a backup agent may hold the file for a moment (the watchdog's
+    // own look at it shares no writing); an id lost to that moment could never be killed by.
+    for (int attempt = 1;; ++attempt) {
+        if (WritePrivateProfileStringW(Widen(KorvelProtocol::ApplicationSection).c_str(),
+                                       Widen(KorvelProtocol::ProcessIdKey).c_str(), id.c_str(),
+                                       watchdogIniPath.c_str()))
+            return true;
+        const DWORD code = GetLastError();
+        if ((code != ERROR_SHARING_VIOLATION && code != ERROR_LOCK_VIOLATION) || attempt == 40)
+            return false;
+        Sleep(50);
+    }
 }
 
 std::string TKorvelLink::WatchdogIniPath(const std::string& applicationDir) {

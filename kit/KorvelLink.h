@@ -9,7 +9,8 @@
 //   ... call-stream thread, more often than call_stream_timeout: link.PulseCallStream();
 //   link.SignalShutdown();                             // when the application ends normally
 //
-// Every call is safe from any thread and costs one kernel call; none blocks.
+// Every call is safe from any thread and costs one kernel call; none blocks, but RecordProcessId
+// waits up to 2 s for a file that another program holds.
 #pragma once
 
 #include <cstdint>
@@ -42,7 +43,8 @@ public:
     void SignalShutdown() noexcept;
 
     // Writes this process's id, in decimal, as process_id in section Application of the
-    // watchdog's INI file. Gives false when the file cannot be written. The path as wide text, as
+    // watchdog's INI file, trying again for up to 2 s while another program holds the file. Gives
+    // false when the file cannot be written. The path as wide text, as
     // GetModuleFileNameW gives it, or as UTF-8; bytes that are not UTF-8 become U+FFFD.
     static bool RecordProcessId(const std::wstring& watchdogIniPath);
     static bool RecordProcessIdUtf8(const std::string& watchdogIniPath);

@@ -130,10 +130,17 @@ TEST(KorvelLinkIniTest, RecordProcessIdGivesFalseWhenTheFileCannotBeWritten) {
     // A file held open without write sharing (error 32); root ignores read-only under Wine.
     const std::string held = dir.File("held.ini");
     TTempDir::WriteFile(held, "");
-    const THandle lock(CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    THandle lock(CreateFileA(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(lock.IsValid());
     EXPECT_FALSE(TKorvelLink::RecordProcessIdUtf8(held));
+    // Held for a moment only, as korvel's own look at the file holds it: the id is recorded.
+    std::thread release([&] {
+        Sleep(300);
+        lock.Reset();
+    });
+    EXPECT_TRUE(TKorvelLink::RecordProcessIdUtf8(held));
+    release.join();
     // A folder that does not exist.
     EXPECT_FALSE(TKorvelLink::RecordProcessIdUtf8(dir.File("missing\\korvel.ini")));
 }
