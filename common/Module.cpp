@@ -29,3 +29,28 @@ void RestrictDllSearchToSystem() noexcept {
     if (set != nullptr)
         set(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
+
+TSystemLibrary::TSystemLibrary(const wchar_t* name) noexcept {
+    wchar_t directory[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(directory, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return;
+    try {
+        const std::wstring path = std::wstring(directory, length) + L"\\" + name;
+        // Altered search path: what the DLL itself loads is looked for in the system folder too.
+        FModule = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    } catch (...) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    }
+}
+
+TSystemLibrary::~TSystemLibrary() {
+    if (FModule != nullptr)
+        FreeLibrary(static_cast<HMODULE>(FModule));
+}
+
+void* TSystemLibrary::Export(const char* name) const noexcept {
+    return FModule == nullptr
+               ? nullptr
+               : reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(FModule), name));
+}

@@ -5,6 +5,7 @@
 #include "HangDump.h"
 #include "InstallLayout.h"
 #include "KorvelProtocol.h"
+#include "Module.h"
 #include "MonitorText.h"
 #include "PathText.h"
 #include "ScopeExit.h"
@@ -14,12 +15,23 @@
 #include <wtsapi32.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 namespace {
+
+// The full path of the process's image; nothing, with the last error set, when the system cannot
+// tell.
+std::optional<std::string> ImagePath(HANDLE process) {
+    wchar_t image[MAX_PATH * 4];
+    DWORD length = MAX_PATH * 4;
+    if (!QueryFullProcessImageNameW(process, 0, image, &length))
+        return std::nullopt;
+    return Utf16ToUtf8(std::wstring_view(image, length));
+}
 
 // The guard of every step that acts on a recorded process: its image must be Tamrix's and it must
 // run in this logon session.
@@ -29,12 +41,10 @@ TImageVerdict CheckApplication(HANDLE process, std::uint32_t processId) {
     if (!ProcessIdToSessionId(processId, &session) ||
         !ProcessIdToSessionId(GetCurrentProcessId(), &ownSession))
         return ImageQueryFailed(GetLastError());
-    wchar_t image[MAX_PATH * 4];
-    DWORD length = MAX_PATH * 4;
-    if (!QueryFullProcessImageNameW(process, 0, image, &length))
+    const std::optional<std::string> image = ImagePath(process);
+    if (!image)
         return ImageQueryFailed(GetLastError());
-    return ImageVerdict(processId, Utf16ToUtf8(std::wstring_view(image, length)),
-                        session == ownSession, SameSystemFileName);
+    return ImageVerdict(processId, *image, session == ownSession, SameSystemFileName);
 }
 
 // WM_CLOSE to each top-level window of the process that its user's click could close: visible,
@@ -79,11 +89,16 @@ TCloseRequest PostCloseToWindows(std::uint32_t processId) noexcept {
 // system cannot tell. The list comes without opening a process, which for another user's process a
 // standard korvel may not do.
 std::vector<TSessionProcess> SessionProcesses(std::uint32_t ownSession) {
+    const TSystemLibrary wtsApi(L"wtsapi32.dll");
+    const auto enumerate =
+        wtsApi.Procedure<decltype(WTSEnumerateProcessesW)>("WTSEnumerateProcessesW");
+    const auto freeMemory = wtsApi.Procedure<decltype(WTSFreeMemory)>("WTSFreeMemory");
     WTS_PROCESS_INFOW* list = nullptr;
     DWORD count = 0;
-    if (!WTSEnumerateProcessesW(WTS_CURRENT_SERVER_HANDLE, 0, 1, &list, &count))
+    if (enumerate == nullptr || freeMemory == nullptr ||
+        !enumerate(WTS_CURRENT_SERVER_HANDLE, 0, 1, &list, &count))
         return {};
-    const TScopeExit release([list] { WTSFreeMemory(list); });
+    const TScopeExit release([list, freeMemory] { freeMemory(list); });
     const std::string_view expected = ExtractFileName(ApplicationFile);
     std::vector<TSessionProcess> processes;
     for (DWORD i = 0; i < count; ++i) {
@@ -94,10 +109,8 @@ std::vector<TSessionProcess> SessionProcesses(std::uint32_t ownSession) {
         if (process.SessionId == ownSession && SameSystemFileName(process.Name, expected)) {
             const THandle opened(
                 OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process.ProcessId));
-            wchar_t image[MAX_PATH * 4];
-            DWORD length = MAX_PATH * 4;
-            if (opened && QueryFullProcessImageNameW(opened.Get(), 0, image, &length))
-                process.ImagePath = Utf16ToUtf8(std::wstring_view(image, length));
+            if (opened)
+                process.ImagePath = ImagePath(opened.Get()).value_or("");
         }
         processes.push_back(std::move(process));
     }
@@ -246,8 +259,10 @@ bool TApplication::EndedByUs(std::uint32_t processId) const {
 
 TApplication::TLocated TApplication::Locate(std::uint32_t processId, unsigned long rights) {
     std::string refusal;
+    DWORD openRefusal = ERROR_SUCCESS;
     if (THandle process(OpenProcess(rights, FALSE, processId)); !process) {
-        refusal = SysErrorMessage(GetLastError());
+        openRefusal = GetLastError();
+        refusal = SysErrorMessage(openRefusal);
     } else {
         TImageVerdict verdict = CheckApplication(process.Get(), processId);
         if (verdict.IsApplication)
@@ -255,7 +270,13 @@ TApplication::TLocated TApplication::Locate(std::uint32_t processId, unsigned lo
         refusal = std::move(verdict.Refusal);
     }
     DWORD ownSession = 0;
-    if (!ProcessIdToSessionId(GetCurrentProcessId(), &ownSession))
+    DWORD recordedSession = 0;
+    // Only a process of another session has a stand-in (ChooseStandIn). One that is gone, or one
+    // of this session, needs no list of every process on the machine, which restart_on_exit's
+    // look-up for a refused id would otherwise take every second.
+    if (!ProcessIdToSessionId(GetCurrentProcessId(), &ownSession) ||
+        openRefusal == ERROR_INVALID_PARAMETER ||
+        (ProcessIdToSessionId(processId, &recordedSession) && recordedSession == ownSession))
         return {processId, THandle(), refusal};
     TStandIn standIn = ChooseStandIn(processId, refusal, ownSession, ApplicationPath(),
                                      SessionProcesses(ownSession), SameSystemFileName);

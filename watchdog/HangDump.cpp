@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "Handle.h"
+#include "Module.h"
 #include "PathText.h"
 #include "Unicode.h"
 #include "WinApi.h"
@@ -39,42 +40,6 @@ bool TakeText(std::string_view& text, std::string_view expected) {
         return false;
     text.remove_prefix(expected.size());
     return true;
-}
-
-using TMiniDumpWriteDump = BOOL(WINAPI*)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE,
-                                         PMINIDUMP_EXCEPTION_INFORMATION,
-                                         PMINIDUMP_USER_STREAM_INFORMATION,
-                                         PMINIDUMP_CALLBACK_INFORMATION);
-
-class TLibrary {
-public:
-    explicit TLibrary(HMODULE module) noexcept : FModule(module) {}
-    ~TLibrary() {
-        if (FModule != nullptr)
-            FreeLibrary(FModule);
-    }
-    TLibrary(const TLibrary&) = delete;
-    TLibrary& operator=(const TLibrary&) = delete;
-    HMODULE Get() const noexcept { return FModule; }
-
-private:
-    HMODULE FModule;
-};
-
-// dbghelp.dll is not one of the system's known DLLs, so a plain LoadLibrary would look in korvel's
-// own folder first, which its user may be able to write: a planted copy would run inside the
-// watchdog. Only the system directory's copy is loaded, by its full path.
-HMODULE LoadSystemDbgHelp() {
-    wchar_t directory[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(directory, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        RaiseLastOSError();
-    const std::wstring path = std::wstring(directory, length) + L"\\dbghelp.dll";
-    // Altered search path: what dbghelp itself loads is looked for in the system directory too.
-    const HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (module == nullptr)
-        RaiseLastOSError();
-    return module;
 }
 
 // What the security functions hand out for the caller to free with LocalFree.
@@ -204,9 +169,8 @@ std::vector<std::string> DumpsBeyond(std::vector<TFoundFile> dumps, std::uint32_
 
 std::string WriteHangDump(void* process, std::uint32_t processId, std::uint32_t level,
                           const std::string& folder) {
-    const TLibrary dbghelp(LoadSystemDbgHelp());
-    const auto writeDump = reinterpret_cast<TMiniDumpWriteDump>(
-        reinterpret_cast<void*>(GetProcAddress(dbghelp.Get(), "MiniDumpWriteDump")));
+    const TSystemLibrary dbghelp(L"dbghelp.dll");
+    const auto writeDump = dbghelp.Procedure<decltype(MiniDumpWriteDump)>("MiniDumpWriteDump");
     if (writeDump == nullptr)
         RaiseLastOSError();
 

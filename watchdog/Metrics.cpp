@@ -132,11 +132,11 @@ void PublishFile(const std::string& fileName, const std::string& tempName, const
 
 class TMetrics::TWriter final : public TBetterThread {
 public:
-    TWriter(TMetrics& owner, TLog& log, std::string folder, std::uint32_t session, TClock& clock,
-            TSessionState& sessionState)
+    TWriter(TMetrics& owner, TLog& log, std::string folder, std::uint32_t session,
+            std::string fileName, TClock& clock, TSessionState& sessionState)
         : FOwner(owner), FLog(log), FFolder(std::move(folder)), FSession(session),
-          FFileName(FFolder + "korvel-" + std::to_string(session) + ".prom"),
-          FTempName(FFileName + ".tmp"), FClock(clock), FSessionState(sessionState) {}
+          FFileName(std::move(fileName)), FTempName(FFileName + ".tmp"), FClock(clock),
+          FSessionState(sessionState) {}
     // The body uses the fields below up to its last write.
     ~TWriter() override { Stop(-1); }
 
@@ -154,7 +154,6 @@ private:
     TLog& FLog;
     const std::string FFolder; // ends in a separator
     const std::uint32_t FSession;
-    // The session in the name: the korvels of several sessions may share one folder.
     const std::string FFileName;
     // Beside the file, so that the move is a rename; not ending in ".prom", so no collector takes
     // it for a file of its own.
@@ -227,11 +226,13 @@ TMetrics::TMetrics(TLog& log, const std::string& folder, TClock& clock, TSession
     FFigures.StartTime = UnixTime();
     const char last = folder.back();
     const std::string separator = last == '\\' || last == '/' || last == ':' ? "" : "\\";
+    // The session in the name: the korvels of several sessions may share one folder.
+    std::string fileName = folder + separator + "korvel-" + FFigures.Session + ".prom";
     // A korvel of this session that gave up and then ended left its file saying so. The logon task
     // starts korvel again within minutes: the give-up lasts until Tamrix runs, not until then.
-    FFigures.TamrixGivenUp =
-        ShowsGivenUp(ReadFileStart(folder + separator + "korvel-" + FFigures.Session + ".prom"));
-    FWriter = std::make_unique<TWriter>(*this, log, folder + separator, sessionId, clock, session);
+    FFigures.TamrixGivenUp = ShowsGivenUp(ReadFileStart(fileName));
+    FWriter = std::make_unique<TWriter>(*this, log, folder + separator, sessionId,
+                                        std::move(fileName), clock, session);
     FWriter->Resume();
 }
 
