@@ -6,11 +6,24 @@
 # GetModuleHandleA and OutputDebugStringA, and the start-up code's GetStartupInfoA.
 set(allowed CreateEventA CreateSemaphoreA FormatMessageA GetModuleHandleA GetStartupInfoA
     OutputDebugStringA)
+# And the DLLs imported must be among the system's known DLLs, which the loader takes from the
+# system folder only: any other DLL imported is looked for beside the executable first, before the
+# program's first line can restrict the search, so a copy planted there would run inside it. Others
+# are loaded at run time by their full path (TSystemLibrary).
+set(known_dlls ADVAPI32.dll KERNEL32.dll msvcrt.dll ole32.dll SHELL32.dll USER32.dll)
 foreach(executable IN LISTS EXECUTABLES)
   execute_process(COMMAND ${OBJDUMP} -p ${executable} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
   if(NOT result EQUAL 0 OR NOT dump MATCHES "DLL Name: KERNEL32.dll")
     message(FATAL_ERROR "${executable}: no import table read (${result})")
   endif()
+  string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${dump}")
+  foreach(dll IN LISTS dlls)
+    string(REPLACE "DLL Name: " "" dll "${dll}")
+    list(FIND known_dlls ${dll} known)
+    if(known EQUAL -1)
+      message(FATAL_ERROR "${executable} imports ${dll}, which is not a known DLL of the system")
+    endif()
+  endforeach()
   # An import line ends with the call's name: "<address> <hint> <name>".
   string(REGEX MATCHALL "[ \t][0-9]+[ \t]+[A-Za-z_][A-Za-z0-9_]*A\n" imports "${dump}")
   set(found)
