@@ -17,6 +17,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -505,8 +506,14 @@ bool LoadSymbols(const TDbgHelp& dbgHelp, HANDLE process, const std::wstring& fo
             continue;
         IMAGEHLP_MODULEW64 info{};
         info.SizeOfStruct = sizeof info;
-        module.Symbols = dbgHelp.ModuleInfo(process, module.Base, &info) &&
-                         (info.SymType == SymPdb || info.SymType == SymDia);
+        bool known = dbgHelp.ModuleInfo(process, module.Base, &info);
+        if (!known) {
+            // An older system dbghelp refuses the size of newer headers' structure; it knows
+            // the structure as it was before its last two fields.
+            info.SizeOfStruct = offsetof(IMAGEHLP_MODULEW64, MachineType);
+            known = dbgHelp.ModuleInfo(process, module.Base, &info);
+        }
+        module.Symbols = known && (info.SymType == SymPdb || info.SymType == SymDia);
     }
     return true;
 }

@@ -129,15 +129,6 @@ TEST(HangSiteTest, ReportLines) {
     }
 }
 
-TEST(HangSiteTest, EventTextIsTheHangLineAndItsSites) {
-    EXPECT_EQ(HangEventText("Main thread not responding.", {"Hang site: a < b"}),
-              "Main thread not responding.\r\nHang site: a < b");
-    EXPECT_EQ(HangEventText("Call stream thread not responding.",
-                            {"Hang site: thread 1: a", "Hang site: thread 2: b"}),
-              "Call stream thread not responding.\r\nHang site: thread 1: a\r\n"
-              "Hang site: thread 2: b");
-}
-
 TEST(HangSiteTest, AtMostTwentySitesTheRestIsOther) {
     std::vector<THangSiteCount> counts;
     for (int i = 0; i < 20; ++i)
