@@ -1,5 +1,5 @@
 # The two commands of the README. Both install what they lack (Debian 12, as root).
-.PHONY: test demo build package soak clean format
+.PHONY: test demo build package soak bench clean format
 
 test:
 	tools/test.sh
@@ -14,6 +14,10 @@ build:
 # SOAK_MODE=slow-start makes the double start slower than korvel waits.
 soak:
 	tools/soak.sh
+
+# Not part of test: how long hang_stack holds a thread and the whole step, over 25 hangs.
+bench:
+	tools/bench.sh
 
 # The release zip (stripped executables, korvel.ini, the logon tasks, README, integrator kit) and
 # the Windows Installer package (korvel-<version>-x64.msi) in build/cross.

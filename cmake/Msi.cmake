@@ -22,6 +22,7 @@ set(settings
     HANG_DUMP_KEEP Recovery hang_dump_keep
     RESTART_ON_EXIT Recovery restart_on_exit
     CLOSE_TIMEOUT Recovery close_timeout
+    HANG_STACK Recovery hang_stack
     LOG_MAX_SIZE_KB Log max_size_kb
     LOG_KEEP Log keep
     EVENT_LOG Log event_log

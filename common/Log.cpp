@@ -197,6 +197,12 @@ bool TLog::WriteUnobserved(std::string_view line) {
     return written;
 }
 
+void TLog::Observe(std::string_view text) {
+    const TKeepLastError keep;
+    if (FLineObserver)
+        FLineObserver(text);
+}
+
 void TLog::WriteHeldAside() {
     while (FLineStart && !FAside.empty()) {
         const std::string line = std::move(FAside.front());

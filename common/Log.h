@@ -41,6 +41,10 @@ public:
     // not hold this time. Any thread.
     bool WriteUnobserved(std::string_view line);
 
+    // Hands text to the observer as if it were a completed line, and writes nothing: for one event
+    // that gathers lines written unobserved before. Any thread.
+    void Observe(std::string_view text);
+
     // Bounds the file (maxBytes 0, the default: no bound). A line that would take the file past
     // maxBytes first turns it into copy 1 ("korvel.log" becomes "korvel.1.log"), the older copies
     // moving up one number and those beyond keep going, and then begins a new file with its

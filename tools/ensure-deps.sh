@@ -9,6 +9,9 @@ command -v Xvfb >/dev/null 2>&1 || missing+=(xvfb)
 command -v cmake >/dev/null 2>&1 || missing+=(cmake)
 command -v make >/dev/null 2>&1 || missing+=(make)
 command -v clang++ >/dev/null 2>&1 || missing+=(clang)
+# lld links the Tamrix double whose names live in a PDB only; Debian's lld is the default version
+# of the same LLVM release as its clang.
+command -v ld.lld >/dev/null 2>&1 || missing+=(lld)
 command -v xmllint >/dev/null 2>&1 || missing+=(libxml2-utils)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
 # The scraper of the metrics test: its textfile collector reads what windows_exporter's reads.

@@ -3,12 +3,14 @@
 #include "Errors.h"
 #include "FKorvelEvents.h"
 #include "HangDump.h"
+#include "HangSite.h"
 #include "InstallLayout.h"
 #include "KorvelProtocol.h"
 #include "Module.h"
 #include "MonitorText.h"
 #include "PathText.h"
 #include "ScopeExit.h"
+#include "StackWalk.h"
 #include "Unicode.h"
 #include "WinApi.h"
 
@@ -202,6 +204,51 @@ void TApplication::Dump() {
     PruneHangDumps(LogFolder, FSettings.HangDumpKeep);
 }
 
+std::vector<std::string> TApplication::HangSite(bool mainThreadHang) noexcept {
+    // How long the step may hold up the restart: its walk stops suspending threads and looking up
+    // symbols then.
+    constexpr std::uint32_t BudgetMs = 2000;
+    constexpr std::string_view Prefix = "Hang site: ";
+    THangSiteLines site;
+    bool lineOpen = false;
+    try {
+        // The line is opened first, so that it comes right after the hang's, whatever another
+        // thread writes meanwhile.
+        FLog.Write(Prefix, false);
+        lineOpen = true;
+        std::string refusal;
+        const TRecorded recorded = LocateRecorded(
+            PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ,
+            refusal);
+        if (!recorded.Process) {
+            site.Lines.push_back(HangSiteFailedLine(refusal));
+        } else {
+            site = HangSiteLinesOf(
+                ReadHangStacks(recorded.Process.Get(), recorded.ProcessId,
+                               mainThreadHang ? TStackScope::MainThread : TStackScope::AllThreads,
+                               BudgetMs),
+                mainThreadHang);
+        }
+        for (std::size_t i = 0; i < site.Lines.size(); ++i) {
+            FLog.Write(i == 0 ? std::string_view(site.Lines[i]).substr(Prefix.size())
+                              : std::string_view(site.Lines[i]),
+                       true);
+            lineOpen = false;
+        }
+        if (site.Site)
+            FMetrics.HangSite(*site.Site);
+    } catch (...) {
+        // Memory, or the log itself failing: the restart goes on all the same, on a line of its
+        // own.
+        try {
+            if (lineOpen)
+                FLog.Write("failed - " + ReasonText(ERROR_NOT_ENOUGH_MEMORY), true);
+        } catch (...) {
+        }
+    }
+    return site.Lines;
+}
+
 void TApplication::Kill() {
     FLog.Write("Trying to kill...", false);
     TRecorded recorded =
@@ -331,6 +378,26 @@ TApplication::TRecorded TApplication::OpenRecorded(unsigned long rights, TNoIdRe
     TLocated located = Locate(processId, rights);
     if (!located.Process) {
         FLog.Write("failed - " + located.Refusal, true);
+        return recorded;
+    }
+    return {located.ProcessId, std::move(located.Process)};
+}
+
+TApplication::TRecorded TApplication::LocateRecorded(unsigned long rights, std::string& refusal) {
+    TRecorded recorded{0, THandle()};
+    try {
+        recorded.ProcessId = ReadProcessId(FIniFile);
+    } catch (const EIniFileException& e) {
+        refusal = e.Message();
+        return recorded;
+    }
+    if (recorded.ProcessId == 0) {
+        refusal = "no process id recorded";
+        return recorded;
+    }
+    TLocated located = Locate(recorded.ProcessId, rights);
+    if (!located.Process) {
+        refusal = std::move(located.Refusal);
         return recorded;
     }
     return {located.ProcessId, std::move(located.Process)};

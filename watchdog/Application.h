@@ -33,6 +33,11 @@ public:
     TClosed Close();
     // hang_dump: "Trying to dump..." and its outcome, for the process the kill step will target.
     void Dump();
+    // hang_stack, right after the hang's line and before any other act: where the recorded Tamrix
+    // (behind the kill's guard) is stuck, as "Hang site: " lines (HangSiteLinesOf), and its site
+    // counted. The lines are one step: no other thread's line comes between them. Gives the lines,
+    // which the hang's event carries. Never raises.
+    std::vector<std::string> HangSite(bool mainThreadHang) noexcept;
     // Terminates the process recorded in process_id, but only when it is Tamrix of this session.
     void Kill();
     // Ends process with Tamrix's kill code and waits for its end; keeps it among the instances
@@ -66,6 +71,8 @@ private:
     };
     enum class TNoIdReason : std::uint8_t { SystemText, NoneRecorded };
     TRecorded OpenRecorded(unsigned long rights, TNoIdReason noIdReason);
+    // The same for a step that writes its lines itself: the reason is given, not written.
+    TRecorded LocateRecorded(unsigned long rights, std::string& refusal);
     // The process to act on for the recorded processId, opened with rights: the recorded one when it
     // is Tamrix of this session; when it is another session's Tamrix, this session's one found by
     // its image (ChooseStandIn). Otherwise an empty Process, and the refusal for the step's line.

@@ -36,8 +36,10 @@ std::optional<TEventLogEntry> EventLogEntryFor(std::string_view line) {
         // error_box=0: the error that ended korvel, in place of its box.
         {"Application Error: ", false, {FatalError, TEventLevel::Error}},
     };
+    // hang_stack: a hang's event carries its site lines after its own.
+    const std::string_view first = line.substr(0, line.find("\r\n"));
     for (const TRule& rule : Rules)
-        if (rule.Whole ? line == rule.Start : StartsWith(line, rule.Start))
+        if (rule.Whole ? first == rule.Start : StartsWith(line, rule.Start))
             return rule.Entry;
     // A start step's waits share its line: only its last outcome tells.
     if (StartsWith(line, "Trying to start...") && EndsWith(line, "...success"))

@@ -33,5 +33,5 @@ struct TEventLogEntry {
 };
 
 // The event of one completed log line (without its timestamp and line end); nothing for a line
-// that is no event.
+// that is no event. A text of several lines (a hang and its site) is the event of its first.
 std::optional<TEventLogEntry> EventLogEntryFor(std::string_view line);

@@ -306,6 +306,10 @@ void TMetrics::HangDumped(bool success) {
     });
 }
 
+void TMetrics::HangSite(std::string_view site) {
+    Change([&](TMetricsFigures& figures) { CountHangSite(figures.HangSites, site); });
+}
+
 void TMetrics::SupervisorError() {
     Change([](TMetricsFigures& figures) { ++figures.SupervisorErrors; });
 }

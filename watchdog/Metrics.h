@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 enum class THangThread : std::uint8_t { Main, CallStream };
 enum class TRestartCause : std::uint8_t { Hang, Exit };
@@ -62,6 +63,8 @@ public:
     void RestartFailed();
     void KillFailed();
     void HangDumped(bool success);
+    // hang_stack: one hang more at site (CountHangSite).
+    void HangSite(std::string_view site);
     void SupervisorError();
     void StartupTimeout(std::uint32_t seconds);
 

@@ -84,6 +84,20 @@ std::string MetricsText(const TMetricsFigures& figures) {
     AddMetric(text, "korvel_last_restart_timestamp_seconds", "gauge",
               "When the last restart began, in Unix seconds; 0 before the first.", session,
               {{"", figures.LastRestart}});
+    if (!figures.HangSites.empty()) {
+        AddMetric(text, "korvel_hangs_by_site_total", "counter",
+                  "Main-thread hangs by their site, the first frame in a module of Tamrix's "
+                  "folder; sites beyond the first 20 count as \"other\".",
+                  session, {});
+        for (const THangSiteCount& site : figures.HangSites)
+            text.append("korvel_hangs_by_site_total{site=\"")
+                .append(EscapeLabelValue(site.Site))
+                .append("\",session=\"")
+                .append(session)
+                .append("\"} ")
+                .append(std::to_string(site.Count))
+                .append("\n");
+    }
     return text;
 }
 

@@ -2,10 +2,13 @@
 // headers only, so that the exact file is tested without any file.
 #pragma once
 
+#include "HangSite.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // What korvel shows of itself at one moment. Times are Unix seconds, 0 for never.
 struct TMetricsFigures {
@@ -26,13 +29,17 @@ struct TMetricsFigures {
     std::uint32_t StartupTimeout = 0;
     std::uint64_t LastRestart = 0;
     bool TamrixGivenUp = false; // from a given-up restart until Tamrix's next detected start
+    // hang_stack: the hangs by their site (CountHangSite), in the order the sites came.
+    std::vector<THangSiteCount> HangSites{};
 };
 
 // value with backslash, double quote and line feed escaped as a label value must be.
 std::string EscapeLabelValue(std::string_view value);
 
 // The whole file: each metric's HELP and TYPE lines, then its samples, every one with the session
-// label and both values of a labelled counter always present; LF line ends and a final LF.
+// label and both values of a labelled counter always present; LF line ends and a final LF. The
+// hangs by site come last, and only once a site was counted: a korvel without hang_stack writes
+// the file it always wrote.
 std::string MetricsText(const TMetricsFigures& figures);
 
 // The session whose file name is korvel-<session>.prom, exactly as korvel names its own: digits

@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "ExecExtern.h"
+#include "HangSite.h"
 #include "InstallLayout.h"
 #include "LaunchGate.h"
 #include "MonitorText.h"
@@ -157,13 +158,17 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
             break;
         }
     } else {
-        if (!IsResponding(verdict.Main)) {
-            FLog.Write("Main thread not responding.", true);
-            FMetrics.HangSeen(THangThread::Main);
-        }
-        if (!IsResponding(verdict.CallStream)) {
-            FLog.Write("Call stream thread not responding.", true);
-            FMetrics.HangSeen(THangThread::CallStream);
+        if (FSettings.HangStack) {
+            ReportHang(verdict);
+        } else {
+            if (!IsResponding(verdict.Main)) {
+                FLog.Write("Main thread not responding.", true);
+                FMetrics.HangSeen(THangThread::Main);
+            }
+            if (!IsResponding(verdict.CallStream)) {
+                FLog.Write("Call stream thread not responding.", true);
+                FMetrics.HangSeen(THangThread::CallStream);
+            }
         }
         FMetrics.RestartBegun(TRestartCause::Hang);
         if (FSettings.HangDump != 0)
@@ -196,6 +201,25 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
     // supervisor.
     TSettings::WriteStartupTimeout(*FIniFile, FStartupTimeout);
     return true;
+}
+
+void TMonitor::ReportHang(const THeartbeatVerdict& verdict) {
+    std::vector<std::string> hangs;
+    if (!IsResponding(verdict.Main)) {
+        hangs.emplace_back("Main thread not responding.");
+        FMetrics.HangSeen(THangThread::Main);
+    }
+    if (!IsResponding(verdict.CallStream)) {
+        hangs.emplace_back("Call stream thread not responding.");
+        FMetrics.HangSeen(THangThread::CallStream);
+    }
+    // The event of each hang waits for the site, so that it carries the same text as the log.
+    for (const std::string& line : hangs)
+        FLog.WriteUnobserved(line);
+    // Both hung: the main thread is the one that stopped everything.
+    const std::vector<std::string> sites = FApplication.HangSite(!IsResponding(verdict.Main));
+    for (const std::string& line : hangs)
+        FLog.Observe(HangEventText(line, sites));
 }
 
 void TMonitor::GiveUp() {

@@ -81,6 +81,9 @@ private:
     // started by someone else signals its start, which is then the one supervised.
     enum class TAfterExit : std::uint8_t { Relaunched, Failed, StartedElsewhere, Stopped };
     TAfterExit RestartAfterExit(std::uint32_t now);
+    // hang_stack: the hang's lines, then where Tamrix is stuck; the hang's event, which waits for
+    // the site, carries both.
+    void ReportHang(const THeartbeatVerdict& verdict);
     // Writes the learnt start-up timeout back, the restart "Restart failed." line, and signals the
     // shutdown, which is set whatever fails on the way.
     void GiveUp();

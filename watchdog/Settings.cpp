@@ -53,13 +53,17 @@ TSettings TSettings::Load(TIniFile& file) {
     ReadClamped(file, RecoverySection, restartOnExit, "restart_on_exit", 0, 1);
     settings.RestartOnExit = restartOnExit != 0;
     ReadClamped(file, RecoverySection, settings.CloseTimeout, "close_timeout", 0, 60);
+    std::uint32_t hangStack = settings.HangStack ? 1 : 0;
+    ReadClamped(file, RecoverySection, hangStack, "hang_stack", 0, 1);
+    settings.HangStack = hangStack != 0;
     return settings;
 }
 
 std::string TSettings::RecoveryLine() const {
     const TSettings defaults;
     if (HangDump == defaults.HangDump && HangDumpKeep == defaults.HangDumpKeep &&
-        RestartOnExit == defaults.RestartOnExit && CloseTimeout == defaults.CloseTimeout)
+        RestartOnExit == defaults.RestartOnExit && CloseTimeout == defaults.CloseTimeout &&
+        HangStack == defaults.HangStack)
         return {};
     std::string line = "Recovery: hang_dump=" + std::to_string(HangDump) +
                        " hang_dump_keep=" + std::to_string(HangDumpKeep) +
@@ -67,6 +71,8 @@ std::string TSettings::RecoveryLine() const {
     // Only when on: the line of a configuration written before the key existed stays as it was.
     if (CloseTimeout != defaults.CloseTimeout)
         line += " close_timeout=" + std::to_string(CloseTimeout);
+    if (HangStack != defaults.HangStack)
+        line += " hang_stack=1";
     return line;
 }
 

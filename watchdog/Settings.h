@@ -23,6 +23,7 @@ struct TSettings {
     std::uint32_t HangDumpKeep = 5; // Tamrix dumps kept in the log folder
     bool RestartOnExit = false;     // a Tamrix that ends without its shutdown is started again
     std::uint32_t CloseTimeout = 0; // 0: off; seconds a Tamrix asked to close has to end
+    bool HangStack = false;         // where Tamrix is stuck, read at each hang before any act
 
     // Reads the five options in their fixed order and forces each into its range (as unsigned: a
     // negative number ends at the upper bound), writing each back at once, so that the file always
@@ -35,8 +36,8 @@ struct TSettings {
     static void WriteStartupTimeout(TIniFile& file, std::uint32_t seconds);
 
     // "Recovery: hang_dump=N hang_dump_keep=N restart_on_exit=N" with the values in force, and
-    // " close_timeout=N" when that is on; empty while all are at their defaults, so that the log
-    // stays as it always was.
+    // " close_timeout=N" and " hang_stack=1" when those are on; empty while all are at their
+    // defaults, so that the log stays as it always was.
     std::string RecoveryLine() const;
 };
 

@@ -35,6 +35,12 @@ const std::vector<EventCase> Table = {
     {"Fatal error: Event object destroyed.", FatalError, Error},
     {"Application Error: Exception EInOutError in module korvel.exe at 0001A2B3. Disk full.",
      FatalError, Error},
+    // hang_stack: the hang's event carries the site lines that followed its line.
+    {"Main thread not responding.\r\nHang site: ntdll+0xebe4 < Tamrix!HangOnMainThread+0x22",
+     MainThreadNotResponding, Warning},
+    {"Call stream thread not responding.\r\nHang site: thread 8: Tamrix!Wait+0x1b\r\n"
+     "Hang site: thread 9: failed - no frame",
+     CallStreamNotResponding, Warning},
     // Steps that went as planned, or whose failure the next step reports.
     {"Trying to close...success", 0, Info},
     {"Trying to close...failed - timed out", 0, Info},
@@ -43,6 +49,8 @@ const std::vector<EventCase> Table = {
     {"Trying to start...wait 19 sec...failed", 0, Info},
     {"Trying to dump...failed - no process id recorded", 0, Info},
     {"Korvel started. ", 0, Info},
+    {"Hang site: Tamrix!HangOnMainThread+0x22", 0, Info},
+    {"Main thread not responding. \r\nHang site: Tamrix!HangOnMainThread+0x22", 0, Info},
 };
 
 // Event Viewer shows the line itself for every id, once the source names korvel.exe.

@@ -83,6 +83,25 @@ INSTANTIATE_TEST_SUITE_P(Table, MetricsTextTest,
                                          // Only those three: a tab and UTF-8 stay as they are.
                                          TextCase{"x\ty", "\xC3\xA9", "x\ty", "\xC3\xA9"}));
 
+// hang_stack: the hangs by site come last, each site a sample, and only once a site was counted,
+// so that the file of every korvel without it stays as it was.
+TEST(MetricsTextTest, HangsBySiteComeLastOnceCounted) {
+    TMetricsFigures figures;
+    figures.Session = "2";
+    const std::string without = MetricsText(figures);
+    figures.HangSites = {{"Tamrix!Wait", 3}, {"Tamrix+0x1a2b", 1}, {"a\"b\\c", 1}, {"other", 2}};
+    EXPECT_EQ(
+        MetricsText(figures),
+        without +
+            "# HELP korvel_hangs_by_site_total Main-thread hangs by their site, the first frame "
+            "in a module of Tamrix's folder; sites beyond the first 20 count as \"other\".\n"
+            "# TYPE korvel_hangs_by_site_total counter\n"
+            "korvel_hangs_by_site_total{site=\"Tamrix!Wait\",session=\"2\"} 3\n"
+            "korvel_hangs_by_site_total{site=\"Tamrix+0x1a2b\",session=\"2\"} 1\n"
+            "korvel_hangs_by_site_total{site=\"a\\\"b\\\\c\",session=\"2\"} 1\n"
+            "korvel_hangs_by_site_total{site=\"other\",session=\"2\"} 2\n");
+}
+
 // A starting korvel removes the files of ended sessions by these names: any other file in a shared
 // folder is someone else's.
 TEST(MetricsFileSessionTest, OnlyKorvelsOwnNames) {

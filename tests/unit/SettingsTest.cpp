@@ -158,7 +158,13 @@ INSTANTIATE_TEST_SUITE_P(
                     RecoveryCase{"[Log]\r\nmax_size_kb=2000000\r\n", "", 1048576},
                     RecoveryCase{"close_timeout=0\r\n[Log]\r\nevent_log=-1\r\n", "", 0, 2, true},
                     RecoveryCase{"close_timeout=61\r\n", "Recovery: hang_dump=0 hang_dump_keep=5 "
-                                                         "restart_on_exit=0 close_timeout=60"}));
+                                                         "restart_on_exit=0 close_timeout=60"},
+                    RecoveryCase{"hang_stack=0\r\n", ""},
+                    RecoveryCase{"hang_stack=1\r\n", "Recovery: hang_dump=0 hang_dump_keep=5 "
+                                                     "restart_on_exit=0 hang_stack=1"},
+                    RecoveryCase{"hang_stack=-1\r\nclose_timeout=3\r\n",
+                                 "Recovery: hang_dump=0 hang_dump_keep=5 restart_on_exit=0 "
+                                 "close_timeout=3 hang_stack=1"}));
 
 struct ProcessIdCase {
     const char* line; // nullptr: no key at all
