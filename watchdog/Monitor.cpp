@@ -86,6 +86,8 @@ EventPoll TMonitor::CheckEvent(TEventMember role) {
 
 void TMonitor::Execute() {
     TBetterThread::Execute();
+    // From here on the metrics file shows this thread's stamps, and once it ends korvel's own.
+    const TScopeExit polled([this] { FMetrics.PollsEnded(); });
     // The shell wants COM on a thread that launches through it.
     const TComApartment apartment;
     THeartbeats heartbeats;
@@ -112,6 +114,7 @@ void TMonitor::Begin(THeartbeats& heartbeats) {
 }
 
 bool TMonitor::Supervise(THeartbeats& heartbeats) {
+    FMetrics.Polled();
     const std::uint32_t now = FClock.Ticks();
     const EventPoll busy =
         heartbeats.Busy ? EventPoll::Unset : CheckEvent(&TKorvelEvents::MainThreadBusy);
@@ -303,6 +306,9 @@ TMonitor::TAfterExit TMonitor::RestartAfterExit(std::uint32_t now) {
 bool TMonitor::MayLaunch(bool lineOpen) {
     bool held = false;
     for (;;) {
+        // Before each launch, and through a held start: a restart of many start-up waits is no
+        // supervisor that stopped.
+        FMetrics.Polled();
         switch (LaunchGate(FSession.Ending(), Terminated(), held)) {
         case TLaunchGate::Launch:
             return true;

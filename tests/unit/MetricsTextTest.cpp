@@ -3,17 +3,23 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <regex>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
 // Every figure its own value, zeros among them: a sample left out at 0, or two figures swapped,
-// shows. <S> and <V> stand for the session and version label values as written.
+// shows. <S> and <V> stand for the session and version label values as written. Every HELP and
+// TYPE text stands here as it must: two korvel versions side by side whose texts differ make the
+// collector drop every textfile series, so a change is deliberate and named in the README's
+// upgrade notes.
 constexpr const char* Expected =
-    R"(# HELP korvel_build_info korvel's version, as its label; always 1.
+    R"(# korvel user S-1-5-21-7-8-9-1001
+# HELP korvel_build_info korvel's version, as its label; always 1.
 # TYPE korvel_build_info gauge
 korvel_build_info{version="<V>",session="<S>"} 1
 # HELP korvel_start_time_seconds When korvel started, in Unix seconds.
@@ -22,6 +28,9 @@ korvel_start_time_seconds{session="<S>"} 1700000000
 # HELP korvel_last_update_timestamp_seconds When korvel wrote this file, in Unix seconds; an old value means korvel is gone.
 # TYPE korvel_last_update_timestamp_seconds gauge
 korvel_last_update_timestamp_seconds{session="<S>"} 1700000600
+# HELP korvel_last_poll_timestamp_seconds When korvel's supervisor last polled Tamrix or took a step of a restart, in Unix seconds; while no supervisor runs, when korvel wrote this file.
+# TYPE korvel_last_poll_timestamp_seconds gauge
+korvel_last_poll_timestamp_seconds{session="<S>"} 1700000590
 # HELP korvel_tamrix_running 1 from a detected start of Tamrix until its shutdown, a given-up restart or its detected end; else 0.
 # TYPE korvel_tamrix_running gauge
 korvel_tamrix_running{session="<S>"} 1
@@ -68,9 +77,25 @@ class MetricsTextTest : public testing::TestWithParam<TextCase> {};
 
 TEST_P(MetricsTextTest, IsTheExactFile) {
     const TextCase& c = GetParam();
-    const TMetricsFigures figures{c.session, c.version, 1700000000, 1700000600, true, 3,
-                                  0,         4,         0,          1,          2,    5,
-                                  6,         7,         19,         1700000500, true};
+    const TMetricsFigures figures{c.session,
+                                  c.version,
+                                  1700000000,
+                                  1700000600,
+                                  true,
+                                  3,
+                                  0,
+                                  4,
+                                  0,
+                                  1,
+                                  2,
+                                  5,
+                                  6,
+                                  7,
+                                  19,
+                                  1700000500,
+                                  true,
+                                  1700000590,
+                                  "S-1-5-21-7-8-9-1001"};
     const std::string session = std::regex_replace(Expected, std::regex("<S>"), c.sessionText);
     EXPECT_EQ(MetricsText(figures), std::regex_replace(session, std::regex("<V>"), c.versionText));
 }
@@ -82,6 +107,66 @@ INSTANTIATE_TEST_SUITE_P(Table, MetricsTextTest,
                                                   "\\\\\\n\\\""},
                                          // Only those three: a tab and UTF-8 stay as they are.
                                          TextCase{"x\ty", "\xC3\xA9", "x\ty", "\xC3\xA9"}));
+
+// While no supervisor polls, the poll stamp is the write time, so that a korvel waiting for
+// Tamrix's start still shows a stamp that moves; a file of an unknown user names nobody.
+TEST(MetricsTextTest, WithoutASupervisorThePollStampIsTheWriteTime) {
+    const std::string text = MetricsText({.Session = "1", .LastUpdate = 1700000600});
+    EXPECT_NE(text.find("\nkorvel_last_poll_timestamp_seconds{session=\"1\"} 1700000600\n"),
+              std::string::npos);
+    EXPECT_TRUE(text.starts_with("# HELP korvel_build_info ")) << text;
+}
+
+// A give-up passes only to the next korvel of the same user in the same boot: Windows gives a freed
+// session number to whoever signs in next, and numbers start again after a reboot.
+TEST(MetricsTextTest, GiveUpPassesOnlyToItsUserInItsBoot) {
+    const std::string mine = MetricsText({.TamrixGivenUp = true, .User = "S-1-5-21-1-2-3-1001"});
+    const std::string calm = MetricsText({.User = "S-1-5-21-1-2-3-1001"});
+    const std::string older = MetricsText({.TamrixGivenUp = true});
+    struct {
+        const std::string& text;
+        std::uint64_t written;
+        const char* user;
+        bool takes;
+    } const cases[] = {
+        {mine, 5000, "S-1-5-21-1-2-3-1001", true},
+        {mine, 4000, "S-1-5-21-1-2-3-1001", true},   // written as the boot began
+        {mine, 3999, "S-1-5-21-1-2-3-1001", false},  // before this boot
+        {mine, 5000, "S-1-5-21-1-2-3-10011", false}, // a later user of the session number
+        {mine, 5000, "S-1-5-21-1-2-3-100", false},
+        {mine, 5000, "", false},                     // korvel cannot tell its own user
+        {older, 5000, "S-1-5-21-1-2-3-1001", false}, // nobody named
+        {calm, 5000, "S-1-5-21-1-2-3-1001", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TakesGiveUpOver(c.text, c.written, c.user, 4000), c.takes)
+            << c.written << " " << c.user << "\n"
+            << c.text.substr(0, 40);
+    EXPECT_EQ(MetricsFileUser(mine), "S-1-5-21-1-2-3-1001");
+    EXPECT_EQ(MetricsFileUser("# korvel user S-1-5-21-1-2-3-1001"), "") << "a cut-off file";
+}
+
+// A starting korvel removes what korvels killed with their session, or by a power loss, left
+// behind: a file of a session the machine no longer has, and any file written before this boot,
+// whose session number may be anyone's now. Never a name of someone else's.
+TEST(MetricsFileSessionTest, LeftBehindAreEndedSessionsAndEarlierBoots) {
+    const std::optional<std::vector<std::uint32_t>> sessions = std::vector<std::uint32_t>{1, 2};
+    const std::optional<std::vector<std::uint32_t>> unknown;
+    struct {
+        const char* name;
+        std::uint64_t written;
+        const std::optional<std::vector<std::uint32_t>>& sessions;
+        bool left;
+    } const cases[] = {
+        {"korvel-2.prom", 4000, sessions, false}, {"korvel-2.prom", 3999, sessions, true},
+        {"korvel-3.prom", 5000, sessions, true},  {"korvel-3.prom", 5000, unknown, false},
+        {"korvel-3.prom", 3999, unknown, true},   {"other-3.prom", 1, sessions, false},
+        {"korvel-03.prom", 1, unknown, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsLeftBehind(c.name, c.written, 4000, c.sessions), c.left)
+            << c.name << " " << c.written;
+}
 
 // A starting korvel removes the files of ended sessions by these names: any other file in a shared
 // folder is someone else's.

@@ -8,6 +8,7 @@
 #include "Handle.h"
 #include "MonitorBed.h"
 #include "Processes.h"
+#include "ScopeExit.h"
 #include "SharedFile.h"
 #include "TamrixScript.h"
 #include "TempDir.h"
@@ -16,8 +17,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -154,6 +158,44 @@ TEST_F(MonitorRestartTest, AnUnansweredLaunchIsEndedBeforeTheNext) {
     EXPECT_EQ(CountAlive(trace), 1u);
     EXPECT_EQ(CountTrace(trace, "startup-set", 4), 1u);
     EXPECT_TRUE(SettingBecomes("startup_timeout", "3")) << Setting("startup_timeout");
+}
+
+// Each launch of a long restart stamps the poll time: the fleet's alert on a supervisor that no
+// longer polls must not take a restart of minutes of start-up waits for one. Waits of 1 to 5 s,
+// the fifth answered after 4.5 s.
+TEST_F(MonitorRestartTest, ALongRestartKeepsThePollStampMoving) {
+    InstallDouble({{"main_interval_ms", 100},
+                   {"call_interval_ms", 100},
+                   {"start_delay_ms", 4500},
+                   {"launch.1.start_delay_ms", 0},
+                   {"launch.1.main_stop_ms", 1500}});
+    WriteOptions("main_timeout=1\r\nstartup_timeout=2\r\n");
+    TChildProcess first = StartFirstDouble();
+    TMetrics metrics(FLog, FDir.Path());
+    const TScopeExit stop([&] { FMonitor.reset(); });
+    FMonitor = std::make_unique<TMonitor>(FLog, FIni, SystemClock(), metrics);
+    const auto now = [] {
+        return std::chrono::duration_cast<std::chrono::seconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    // From the first stamp on: the supervisor's body may not have begun at the first look.
+    std::optional<std::int64_t> longest;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::uint64_t poll = metrics.Figures().LastPoll;
+            if (poll != 0 || longest)
+                longest = std::max(longest.value_or(0), now() - static_cast<std::int64_t>(poll));
+            return WaitForLogLine(FLogFile,
+                                  "Trying to start...wait 1 sec...wait 2 sec...wait 3 "
+                                  "sec...wait 4 sec...wait 5 sec...success",
+                                  0);
+        },
+        60000))
+        << ::testing::PrintToString(LogLines(FLogFile));
+    // The longest step, the last wait, and a second of rounding; the whole restart took 15 s.
+    ASSERT_TRUE(longest);
+    EXPECT_LE(*longest, 8);
 }
 
 TEST_F(MonitorRestartTest, RefusedWriteBackIsLoggedOnceAndSupervisionGoesOn) {
