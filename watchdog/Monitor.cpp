@@ -131,6 +131,9 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
     // another, with a line of its own.
     if (FRestartHeld && !FSession.Ending())
         FRestartHeld = false;
+    // A later silence is another hang.
+    if (exitCode || verdict.Responding())
+        FHeldHang.reset();
     if (!exitCode && (verdict.Responding() || RestartHeld())) {
         FClock.Sleep(100);
         return true;
@@ -160,28 +163,39 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
             break;
         }
     } else {
-        if (!IsResponding(verdict.Main)) {
+        // One hang, one line, one count, one dump: a resumed restart reports only a thread that
+        // has fallen silent since.
+        const bool resumed = FHeldHang.has_value();
+        const THeldHang reported = FHeldHang.value_or(THeldHang{false, false});
+        const THeldHang hang{!IsResponding(verdict.Main) || reported.Main,
+                             !IsResponding(verdict.CallStream) || reported.CallStream};
+        if (hang.Main && !reported.Main) {
             FLog.Write("Main thread not responding.", true);
             FMetrics.HangSeen(THangThread::Main);
         }
-        if (!IsResponding(verdict.CallStream)) {
+        if (hang.CallStream && !reported.CallStream) {
             FLog.Write("Call stream thread not responding.", true);
             FMetrics.HangSeen(THangThread::CallStream);
         }
-        FMetrics.RestartBegun(TRestartCause::Hang);
-        if (FSettings.HangDump != 0)
-            FApplication.Dump();
-        // A main thread that does not respond would never read the request to close.
-        const TRestart restarted =
-            RestartApplication(FSettings.CloseTimeout != 0 && IsResponding(verdict.Main));
+        if (!resumed) {
+            FMetrics.RestartBegun(TRestartCause::Hang);
+            if (FSettings.HangDump != 0)
+                FApplication.Dump();
+        }
+        // A main thread that does not respond would never read the request to close; a resumed
+        // restart has had its close step.
+        const TRestart restarted = RestartApplication(!resumed && FSettings.CloseTimeout != 0 &&
+                                                      IsResponding(verdict.Main));
         if (restarted == TRestart::Stopped)
             return false;
         if (restarted == TRestart::Held) {
             // The heartbeat still stays away: once the session's end is cancelled, the next pass
-            // restarts from the start.
+            // goes on with the kill.
+            FHeldHang = hang;
             FClock.Sleep(100);
             return true;
         }
+        FHeldHang.reset();
         ok = restarted == TRestart::Started;
     }
     // Fresh windows for the new instance before anything else can fail: a refused write-back

@@ -109,6 +109,14 @@ private:
     TCrashBackoff FBackoff;
     // A restart has been held during the current end of the session.
     bool FRestartHeld = false;
+    // The hang whose restart was held after its lines, its counts, its dump and its close step
+    // (the session began to end meanwhile), by the threads reported: resumed once the end is called
+    // off, that restart goes on with the kill. Over when the heartbeats come back or Tamrix ends.
+    struct THeldHang {
+        bool Main;
+        bool CallStream;
+    };
+    std::optional<THeldHang> FHeldHang;
     // The acts on the Tamrix supervised.
     TApplication FApplication;
     TRepeatThrottle FFatalErrors{60000};

@@ -4,7 +4,9 @@
 #include "Errors.h"
 #include "HangDump.h"
 #include "Minidump.h"
+#include "Metrics.h"
 #include "MonitorBed.h"
+#include "ScopeExit.h"
 #include "SharedFile.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 #include <algorithm>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <regex>
 
 namespace {
@@ -247,6 +250,53 @@ TEST_F(MonitorRecoveryTest, NoKillWhenTheSessionBeginsToEndDuringTheClose) {
     FSession.IsEnding = false;
     ASSERT_TRUE(first.WaitForExit(30000));
     EXPECT_EQ(first.ExitCode(), std::optional<std::uint32_t>(12345));
+}
+
+// The session begins to end after the hang's line, its dump and its close step: the restart is
+// held, and once the end is called off it goes on with the kill. One hang: one line, one count of
+// the hang and of the restart, one dump.
+TEST_F(MonitorRecoveryTest, AHeldRestartResumedCountsAndDumpsOnce) {
+    const std::string logs = FApp + "\\logs";
+    CreateDirectoryA(logs.c_str(), nullptr);
+    InstallDouble({{"main_interval_ms", 100},
+                   {"call_interval_ms", 100},
+                   {"window", 2},
+                   {"launch.1.call_stop_ms", 1000}});
+    WriteOptions("call_stream_timeout=1\r\nstartup_timeout=5\r\n[Recovery]\r\nhang_dump=1\r\n"
+                 "close_timeout=2\r\n");
+    TChildProcess first = StartFirstDouble();
+    TMetrics metrics(FLog, FDir.Path(), SystemClock(), FSession);
+    const TScopeExit stop([&] { FMonitor.reset(); });
+    FMonitor = std::make_unique<TMonitor>(FLog, FIni, SystemClock(), metrics, FSession);
+    ASSERT_TRUE(WaitForTamrixTrace(
+        FTamrix, [](const TTraceRecord& r) { return r.What == "close-ignored"; }, 30000));
+    FSession.IsEnding = true;
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Restart held while the session ends.", 30000));
+    Sleep(500); // many passes, each finding the call stream overdue
+    FSession.IsEnding = false;
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Trying to start...wait 4 sec...success", 30000));
+    FMonitor.reset();
+
+    std::vector<std::string> lines = LogLines(FLogFile);
+    ASSERT_EQ(lines.size(), 8u) << ::testing::PrintToString(lines);
+    EXPECT_TRUE(std::regex_match(lines[3], std::regex(R"(Trying to dump\.\.\.success \(.*\))")))
+        << lines[3];
+    lines.erase(lines.begin() + 3);
+    const std::vector<std::string> expected = {
+        "Log created",
+        "Recovery: hang_dump=1 hang_dump_keep=5 restart_on_exit=0 close_timeout=2",
+        "Call stream thread not responding.",
+        "Trying to close...failed - timed out",
+        "Restart held while the session ends.",
+        "Trying to kill...success",
+        "Trying to start...wait 4 sec...success"};
+    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(Dumps(logs).size(), 1u);
+    const TMetricsFigures figures = metrics.Figures();
+    EXPECT_EQ(figures.CallStreamHangs, 1u);
+    EXPECT_EQ(figures.MainHangs, 0u);
+    EXPECT_EQ(figures.HangRestarts, 1u);
+    EXPECT_EQ(figures.DumpSuccesses, 1u);
 }
 
 struct CloseCase {
