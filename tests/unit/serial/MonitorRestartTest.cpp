@@ -160,9 +160,9 @@ TEST_F(MonitorRestartTest, AnUnansweredLaunchIsEndedBeforeTheNext) {
     EXPECT_TRUE(SettingBecomes("startup_timeout", "3")) << Setting("startup_timeout");
 }
 
-// Each launch of a long restart stamps the poll time: the fleet's alert on a supervisor that no
-// longer polls must not take a restart of minutes of start-up waits for one. Waits of 1 to 5 s,
-// the fifth answered after 4.5 s.
+// Each launch of a long restart stamps the poll time, as each poll pass does: the fleet's alert on
+// a supervisor that no longer polls must not take a restart of minutes of start-up waits for one.
+// Waits of 1 to 5 s, the fifth answered after 4.5 s.
 TEST_F(MonitorRestartTest, ALongRestartKeepsThePollStampMoving) {
     InstallDouble({{"main_interval_ms", 100},
                    {"call_interval_ms", 100},
@@ -196,6 +196,10 @@ TEST_F(MonitorRestartTest, ALongRestartKeepsThePollStampMoving) {
     // The longest step, the last wait, and a second of rounding; the whole restart took 15 s.
     ASSERT_TRUE(longest);
     EXPECT_LE(*longest, 8);
+    // Then the passes over the new instance stamp on.
+    const std::int64_t restarted = now();
+    EXPECT_TRUE(WaitUntil(
+        [&] { return static_cast<std::int64_t>(metrics.Figures().LastPoll) > restarted; }, 5000));
 }
 
 TEST_F(MonitorRestartTest, RefusedWriteBackIsLoggedOnceAndSupervisionGoesOn) {
