@@ -3,7 +3,6 @@
 #include "Handle.h"
 #include "Log.h"
 #include "Metrics.h"
-#include "MetricsText.h"
 #include "support/Deadline.h"
 #include "support/SharedFile.h"
 #include "support/FakeClock.h"
@@ -15,20 +14,15 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <optional>
+#include <tuple>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace {
-
-std::uint64_t UnixNow() {
-    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(
-                                          std::chrono::system_clock::now().time_since_epoch())
-                                          .count());
-}
 
 std::string OwnSession() {
     DWORD session = 0;
@@ -166,43 +160,34 @@ TEST(MetricsTest, WithdrawnFileStaysOnlyAfterAGiveUp) {
     }
 }
 
-// A starting korvel finds the file of its session: the give-up passes to it only from a file that
-// its own user wrote in this boot, and its own file then names its own user.
+// A starting korvel finds a give-up in the file of its session: it passes only from a file that
+// its own user wrote in this boot (Windows gives a freed session number to the next user).
 TEST(MetricsTest, GiveUpPassesOnlyToTheSameUserInTheSameBoot) {
-    const std::uint64_t now = UnixNow();
-    const std::string writer = "S-1-5-21-1-2-3-1001";
-    struct {
-        const char* reader;
-        std::uint64_t boot;
-        bool takes;
-    } const cases[] = {
-        {"S-1-5-21-1-2-3-1001", now - 3600, true},
-        {"S-1-5-21-1-2-3-1002", now - 3600, false}, // a later user of the session number
-        {"S-1-5-21-1-2-3-1001", now + 3600, false}, // the same user after a reboot
-    };
-    for (const auto& c : cases) {
+    const auto now = static_cast<std::uint64_t>(std::time(nullptr));
+    for (const auto& [reader, boot, takes] : {std::tuple{"S-1-5-21-9-1001", now - 60, true},
+                                              {"S-1-5-21-9-1002", now - 60, false},
+                                              {"S-1-5-21-9-1001", now + 60, false}}) {
         TTempDir dir;
         TLog log(dir.File("korvel.log"), true);
         const std::string file = dir.File("korvel-" + OwnSession() + ".prom");
         {
             TMetrics metrics(log, dir.Path(), SystemClock(), SystemSession(),
-                             TMetricsOwner{writer, now - 3600});
+                             TMetricsOwner{"S-1-5-21-9-1001", now - 60});
             ASSERT_TRUE(WaitUntil([&] { return TTempDir::FileExists(file); }, 10000));
             metrics.RestartFailed();
             metrics.Withdraw();
         }
-        ASSERT_TRUE(ShowsGivenUp(ReadSharedFile(file).value_or("")));
-        TMetrics metrics(log, dir.Path(), SystemClock(), SystemSession(),
-                         TMetricsOwner{c.reader, c.boot});
-        EXPECT_EQ(metrics.Figures().TamrixGivenUp, c.takes) << c.reader << " " << c.boot - now;
-        EXPECT_TRUE(WaitUntil(
-            [&] { return MetricsFileUser(ReadSharedFile(file).value_or("")) == c.reader; }, 10000));
+        EXPECT_EQ(
+            TMetrics(log, dir.Path(), SystemClock(), SystemSession(), TMetricsOwner{reader, boot})
+                .Figures()
+                .TamrixGivenUp,
+            takes)
+            << reader << " " << boot - now;
     }
 }
 
-// What a starting korvel removes: a file of an earlier boot whatever its session number (Windows
-// numbers sessions anew), a file of this boot only when its session has ended, and nothing of this
-// boot when the machine cannot tell its sessions.
+// A starting korvel removes every file written before this boot, whatever its session number
+// (Windows numbers sessions anew), and of this boot the files of sessions gone, when it can tell.
 TEST(MetricsTest, StartRemovesFilesOfEndedSessionsAndOfEarlierBoots) {
     struct TMachine final : TSessionState {
         std::optional<std::vector<std::uint32_t>> List;
@@ -210,36 +195,27 @@ TEST(MetricsTest, StartRemovesFilesOfEndedSessionsAndOfEarlierBoots) {
         std::optional<std::vector<std::uint32_t>> Sessions() override { return List; }
     };
     const std::uint32_t own = std::stoul(OwnSession());
-    const std::uint64_t now = UnixNow();
-    // Sessions own + 1 and + 2 exist; the first's file is of an earlier boot. + 3 and + 4 do not.
-    const bool earlier[] = {true, false, false, true};
-    for (const bool known : {true, false}) {
+    const auto now = static_cast<std::uint64_t>(std::time(nullptr));
+    // Session own + 1 exists (when the machine can tell), own + 2 does not.
+    for (const auto& [known, boot, kept] :
+         {std::tuple{true, now - 60, "100"}, {true, now + 60, "000"}, {false, now - 60, "110"}}) {
         TTempDir dir;
         TLog log(dir.File("korvel.log"), true);
+        const std::string files[] = {dir.File("korvel-" + std::to_string(own + 1) + ".prom"),
+                                     dir.File("korvel-" + std::to_string(own + 2) + ".prom"),
+                                     dir.File("korvel-0" + std::to_string(own + 1) + ".prom")};
+        for (const std::string& file : files)
+            TTempDir::WriteFile(file, "korvel_build_info 1\n");
         TMachine machine;
         if (known)
-            machine.List = std::vector<std::uint32_t>{own + 1, own + 2};
-        std::vector<std::string> files;
-        for (std::uint32_t i = 0; i < std::size(earlier); ++i) {
-            files.push_back(dir.File("korvel-" + std::to_string(own + 1 + i) + ".prom"));
-            TTempDir::WriteFile(files.back(), "korvel_build_info 1\n");
-            if (earlier[i]) {
-                const std::uint64_t yesterday = (now - 86400) * 10000000 + 116444736000000000;
-                const FILETIME time{static_cast<DWORD>(yesterday),
-                                    static_cast<DWORD>(yesterday >> 32)};
-                const THandle file(CreateFileA(files.back().c_str(), FILE_WRITE_ATTRIBUTES, 0,
-                                               nullptr, OPEN_EXISTING, 0, nullptr));
-                ASSERT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &time));
-            }
-        }
-        TMetrics metrics(log, dir.Path(), SystemClock(), machine, TMetricsOwner{"", now - 3600});
+            machine.List = std::vector<std::uint32_t>{own + 1};
+        TMetrics metrics(log, dir.Path(), SystemClock(), machine, TMetricsOwner{"", boot});
         // Its own file comes after the removals.
         ASSERT_TRUE(WaitUntil(
             [&] { return TTempDir::FileExists(dir.File("korvel-" + OwnSession() + ".prom")); },
             10000));
-        const std::vector<bool> kept = {false, true, !known, false};
-        for (std::size_t i = 0; i < files.size(); ++i)
-            EXPECT_EQ(TTempDir::FileExists(files[i]), kept[i]) << files[i] << " known " << known;
+        for (std::size_t i = 0; i < std::size(files); ++i)
+            EXPECT_EQ(TTempDir::FileExists(files[i]), kept[i] == '1' || i == 2) << files[i];
     }
 }
 

@@ -3,12 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <optional>
 #include <regex>
 #include <string>
 #include <utility>
-#include <vector>
 
 namespace {
 
@@ -115,57 +113,6 @@ TEST(MetricsTextTest, WithoutASupervisorThePollStampIsTheWriteTime) {
     EXPECT_NE(text.find("\nkorvel_last_poll_timestamp_seconds{session=\"1\"} 1700000600\n"),
               std::string::npos);
     EXPECT_TRUE(text.starts_with("# HELP korvel_build_info ")) << text;
-}
-
-// A give-up passes only to the next korvel of the same user in the same boot: Windows gives a freed
-// session number to whoever signs in next, and numbers start again after a reboot.
-TEST(MetricsTextTest, GiveUpPassesOnlyToItsUserInItsBoot) {
-    const std::string mine = MetricsText({.TamrixGivenUp = true, .User = "S-1-5-21-1-2-3-1001"});
-    const std::string calm = MetricsText({.User = "S-1-5-21-1-2-3-1001"});
-    const std::string older = MetricsText({.TamrixGivenUp = true});
-    struct {
-        const std::string& text;
-        std::uint64_t written;
-        const char* user;
-        bool takes;
-    } const cases[] = {
-        {mine, 5000, "S-1-5-21-1-2-3-1001", true},
-        {mine, 4000, "S-1-5-21-1-2-3-1001", true},   // written as the boot began
-        {mine, 3999, "S-1-5-21-1-2-3-1001", false},  // before this boot
-        {mine, 5000, "S-1-5-21-1-2-3-10011", false}, // a later user of the session number
-        {mine, 5000, "S-1-5-21-1-2-3-100", false},
-        {mine, 5000, "", false},                     // korvel cannot tell its own user
-        {older, 5000, "S-1-5-21-1-2-3-1001", false}, // nobody named
-        {calm, 5000, "S-1-5-21-1-2-3-1001", false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(TakesGiveUpOver(c.text, c.written, c.user, 4000), c.takes)
-            << c.written << " " << c.user << "\n"
-            << c.text.substr(0, 40);
-    EXPECT_EQ(MetricsFileUser(mine), "S-1-5-21-1-2-3-1001");
-    EXPECT_EQ(MetricsFileUser("# korvel user S-1-5-21-1-2-3-1001"), "") << "a cut-off file";
-}
-
-// A starting korvel removes what korvels killed with their session, or by a power loss, left
-// behind: a file of a session the machine no longer has, and any file written before this boot,
-// whose session number may be anyone's now. Never a name of someone else's.
-TEST(MetricsFileSessionTest, LeftBehindAreEndedSessionsAndEarlierBoots) {
-    const std::optional<std::vector<std::uint32_t>> sessions = std::vector<std::uint32_t>{1, 2};
-    const std::optional<std::vector<std::uint32_t>> unknown;
-    struct {
-        const char* name;
-        std::uint64_t written;
-        const std::optional<std::vector<std::uint32_t>>& sessions;
-        bool left;
-    } const cases[] = {
-        {"korvel-2.prom", 4000, sessions, false}, {"korvel-2.prom", 3999, sessions, true},
-        {"korvel-3.prom", 5000, sessions, true},  {"korvel-3.prom", 5000, unknown, false},
-        {"korvel-3.prom", 3999, unknown, true},   {"other-3.prom", 1, sessions, false},
-        {"korvel-03.prom", 1, unknown, false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(IsLeftBehind(c.name, c.written, 4000, c.sessions), c.left)
-            << c.name << " " << c.written;
 }
 
 // A starting korvel removes the files of ended sessions by these names: any other file in a shared
