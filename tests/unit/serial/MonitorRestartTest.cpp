@@ -173,14 +173,11 @@ TEST_F(MonitorRestartTest, ALongRestartKeepsThePollStampMoving) {
     TMetrics metrics(FLog, FDir.Path());
     const TScopeExit stop([&] { FMonitor.reset(); });
     FMonitor = std::make_unique<TMonitor>(FLog, FIni, SystemClock(), metrics);
-    // From the first stamp on: the supervisor's body may not have begun at the first look.
-    bool stamped = false;
     std::time_t longest = 0;
     ASSERT_TRUE(WaitUntil(
         [&] {
-            const auto poll = static_cast<std::time_t>(metrics.Figures().LastPoll);
-            stamped = stamped || poll != 0;
-            if (stamped)
+            // None yet at the first look, when the supervisor's body may not have begun.
+            if (const auto poll = static_cast<std::time_t>(metrics.Figures().LastPoll); poll != 0)
                 longest = std::max(longest, std::time(nullptr) - poll);
             return WaitForLogLine(FLogFile,
                                   "Trying to start...wait 1 sec...wait 2 sec...wait 3 sec...wait "
@@ -189,6 +186,7 @@ TEST_F(MonitorRestartTest, ALongRestartKeepsThePollStampMoving) {
         },
         60000));
     EXPECT_LE(longest, 9);
+    // The passes over the new instance stamp on.
     const std::time_t restarted = std::time(nullptr);
     EXPECT_TRUE(WaitUntil(
         [&] { return static_cast<std::time_t>(metrics.Figures().LastPoll) > restarted; }, 5000));
