@@ -5,9 +5,12 @@
 #include "FindFiles.h"
 #include "Handle.h"
 #include "KorvelVersion.h"
+#include "ScopeExit.h"
 #include "Throttle.h"
 #include "Unicode.h"
 #include "WinApi.h"
+
+#include <sddl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -30,6 +33,40 @@ std::uint64_t UnixTime() {
     return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(
                                           std::chrono::system_clock::now().time_since_epoch())
                                           .count());
+}
+
+// A file time (100 ns units since 1601) in Unix seconds; 0 for any time before 1970.
+std::uint64_t UnixFromFileTime(std::uint64_t fileTime) {
+    constexpr std::uint64_t UnixEpoch = 116444736000000000;
+    return fileTime < UnixEpoch ? 0 : (fileTime - UnixEpoch) / 10000000;
+}
+
+// When the file was last written, in Unix seconds; nothing when there is no such file.
+std::optional<std::uint64_t> WriteTime(const std::string& fileName) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(Utf8ToUtf16(fileName).c_str(), GetFileExInfoStandard, &data))
+        return std::nullopt;
+    return UnixFromFileTime((std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+                            data.ftLastWriteTime.dwLowDateTime);
+}
+
+// The user's SID as text; empty when the token cannot tell.
+std::string ThisUser() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return {};
+    const THandle owner(token);
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size);
+    if (size == 0 || !GetTokenInformation(token, TokenUser, buffer.data(), size, &size))
+        return {};
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid,
+                                &text))
+        return {};
+    const TScopeExit release([text] { LocalFree(text); });
+    return Utf16ToUtf8(text);
 }
 
 // How long a rename or a removal that a reader of the file holds off is tried again, and how often.
@@ -80,21 +117,18 @@ bool RemoveFile(const std::string& fileName, TClock& clock) {
         clock, [&] { return DeleteFileW(wide.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND; });
 }
 
-// The files that korvels of sessions gone from this machine left in folder (which ends in a
-// separator): killed with their session, they could not remove them. Only names that korvel
-// writes; nothing when the system cannot list its sessions.
-void RemoveFilesOfEndedSessions(const std::string& folder, std::uint32_t ownSession,
-                                TClock& clock) {
-    std::optional<std::vector<std::uint32_t>> sessions = MachineSessions();
-    if (!sessions)
-        return;
+// The files that korvels of sessions gone from this machine, or of an earlier boot, left in folder
+// (which ends in a separator): killed with their session, or by a power loss, they could not remove
+// them. Only names that korvel writes.
+void RemoveLeftFiles(const std::string& folder, std::uint32_t ownSession, std::uint64_t bootTime,
+                     TSessionState& state, TClock& clock) {
+    std::optional<std::vector<std::uint32_t>> sessions = state.Sessions();
     // Whatever the list says: Wine's lists no session at all.
-    sessions->push_back(ownSession);
-    for (const TFoundFile& file : FindFiles(folder + "korvel-*.prom")) {
-        const std::optional<std::uint32_t> session = MetricsFileSession(file.Name);
-        if (session && std::find(sessions->begin(), sessions->end(), *session) == sessions->end())
+    if (sessions)
+        sessions->push_back(ownSession);
+    for (const TFoundFile& file : FindFiles(folder + "korvel-*.prom"))
+        if (IsLeftBehind(file.Name, UnixFromFileTime(file.WriteTime), bootTime, sessions))
             RemoveFile(folder + file.Name, clock);
-    }
 }
 
 // Writes text under tempName, then moves it over fileName, so that a collector reading fileName
@@ -133,10 +167,11 @@ void PublishFile(const std::string& fileName, const std::string& tempName, const
 class TMetrics::TWriter final : public TBetterThread {
 public:
     TWriter(TMetrics& owner, TLog& log, std::string folder, std::uint32_t session,
-            std::string fileName, TClock& clock, TSessionState& sessionState)
+            std::uint64_t bootTime, std::string fileName, TClock& clock,
+            TSessionState& sessionState)
         : FOwner(owner), FLog(log), FFolder(std::move(folder)), FSession(session),
-          FFileName(std::move(fileName)), FTempName(FFileName + ".tmp"), FClock(clock),
-          FSessionState(sessionState) {}
+          FBootTime(bootTime), FFileName(std::move(fileName)), FTempName(FFileName + ".tmp"),
+          FClock(clock), FSessionState(sessionState) {}
     // The body uses the fields below up to its last write.
     ~TWriter() override { Stop(-1); }
 
@@ -154,6 +189,7 @@ private:
     TLog& FLog;
     const std::string FFolder; // ends in a separator
     const std::uint32_t FSession;
+    const std::uint64_t FBootTime; // Unix seconds
     const std::string FFileName;
     // Beside the file, so that the move is a rename; not ending in ".prom", so no collector takes
     // it for a file of its own.
@@ -166,7 +202,7 @@ private:
 
 void TMetrics::TWriter::Execute() {
     TBetterThread::Execute();
-    RemoveFilesOfEndedSessions(FFolder, FSession, FClock);
+    RemoveLeftFiles(FFolder, FSession, FBootTime, FSessionState, FClock);
     using TSteady = std::chrono::steady_clock;
     TSteady::time_point due = TSteady::now(); // of the next write when nothing changes
     bool removed = false;                     // while the session ends
@@ -215,12 +251,19 @@ bool TMetrics::TWriter::Write(const std::string& text) {
 
 TMetrics::TMetrics() noexcept = default;
 
-TMetrics::TMetrics(TLog& log, const std::string& folder, TClock& clock, TSessionState& session) {
+TMetricsOwner ThisOwner() {
+    return {ThisUser(), UnixTime() - GetTickCount64() / 1000};
+}
+
+TMetrics::TMetrics(TLog& log, const std::string& folder, TClock& clock, TSessionState& session,
+                   const std::optional<TMetricsOwner>& owner) {
     if (folder.empty())
         return;
     DWORD sessionId = 0;
     if (!ProcessIdToSessionId(GetCurrentProcessId(), &sessionId))
         RaiseLastOSError();
+    const TMetricsOwner self = owner ? *owner : ThisOwner();
+    FFigures.User = self.User;
     FFigures.Session = std::to_string(sessionId);
     FFigures.Version = KORVEL_VERSION_TEXT;
     FFigures.StartTime = UnixTime();
@@ -230,8 +273,10 @@ TMetrics::TMetrics(TLog& log, const std::string& folder, TClock& clock, TSession
     std::string fileName = folder + separator + "korvel-" + FFigures.Session + ".prom";
     // A korvel of this session that gave up and then ended left its file saying so. The logon task
     // starts korvel again within minutes: the give-up lasts until Tamrix runs, not until then.
-    FFigures.TamrixGivenUp = ShowsGivenUp(ReadFileStart(fileName));
-    FWriter = std::make_unique<TWriter>(*this, log, folder + separator, sessionId,
+    const std::optional<std::uint64_t> written = WriteTime(fileName);
+    FFigures.TamrixGivenUp =
+        written && TakesGiveUpOver(ReadFileStart(fileName), *written, self.User, self.BootTime);
+    FWriter = std::make_unique<TWriter>(*this, log, folder + separator, sessionId, self.BootTime,
                                         std::move(fileName), clock, session);
     FWriter->Resume();
 }
@@ -316,6 +361,21 @@ void TMetrics::SupervisorError() {
 
 void TMetrics::StartupTimeout(std::uint32_t seconds) {
     Change([&](TMetricsFigures& figures) { figures.StartupTimeout = seconds; });
+}
+
+void TMetrics::Polled() {
+    if (!FWriter)
+        return;
+    const std::uint64_t now = UnixTime();
+    const std::lock_guard lock(FLock);
+    FFigures.LastPoll = now;
+}
+
+void TMetrics::PollsEnded() {
+    if (!FWriter)
+        return;
+    const std::lock_guard lock(FLock);
+    FFigures.LastPoll = 0;
 }
 
 TMetricsFigures TMetrics::Figures() {

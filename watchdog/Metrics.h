@@ -4,7 +4,9 @@
 //
 // The file lives as long as its korvel, so that an old file means a korvel that was killed or
 // crashed: korvel removes it when it ends by itself, and while its session is ending; a starting
-// korvel removes the files of sessions that no longer exist.
+// korvel removes the files of sessions that no longer exist and those written before this boot.
+// The file names the user who wrote it, so that a given-up restart passes only to the next korvel
+// of the same user.
 //
 // Threads: the event methods are called from the main thread and the supervisor thread; they only
 // change the figures and wake the writer, never wait for a file. The writer is a thread of its own
@@ -24,11 +26,21 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
 enum class THangThread : std::uint8_t { Main, CallStream };
 enum class TRestartCause : std::uint8_t { Hang, Exit };
+
+// Who writes the file, and since when the machine runs: what a starting korvel compares the files
+// it finds with.
+struct TMetricsOwner {
+    std::string User;           // the SID of the user korvel runs as; empty: unknown
+    std::uint64_t BootTime = 0; // when this boot began, Unix seconds
+};
+// This process's: its token's user, and the boot as the system clock less the time since boot.
+TMetricsOwner ThisOwner();
 
 class TMetrics {
 public:
@@ -36,9 +48,11 @@ public:
     TMetrics() noexcept;
     // Main thread. Off when folder is empty; otherwise starts the writer. folder is a full path or
     // one relative to the current directory. clock times the repeats of a failure line; session
-    // tells when this session ends. Raises EThread when the thread cannot be created.
+    // tells when this session ends and which sessions the machine has; owner (ThisOwner() when
+    // absent) is who writes. Raises EThread when the thread cannot be created.
     TMetrics(TLog& log, const std::string& folder, TClock& clock = SystemClock(),
-             TSessionState& session = SystemSession());
+             TSessionState& session = SystemSession(),
+             const std::optional<TMetricsOwner>& owner = std::nullopt);
     // Main thread. Stops the writer after its last write, however long that takes. The file stays,
     // as a korvel that ends by an error leaves it, unless Withdraw came first.
     ~TMetrics();
@@ -67,6 +81,12 @@ public:
     void HangSite(std::string_view site);
     void SupervisorError();
     void StartupTimeout(std::uint32_t seconds);
+
+    // Supervisor thread, at each poll pass and each step of a restart: the stamp that the file
+    // shows from its next write on (within a minute; no write of its own).
+    void Polled();
+    // Supervisor thread, as its body ends: the file shows its own write time again.
+    void PollsEnded();
 
     // Any thread. The figures as they stand; all zero while off.
     TMetricsFigures Figures();

@@ -1,8 +1,12 @@
 #include "MetricsText.h"
 
+#include <algorithm>
 #include <initializer_list>
 
 namespace {
+
+// The first line: who writes the file. Any other comment is nothing to a collector.
+constexpr std::string_view UserComment = "# korvel user ";
 
 struct TSample {
     std::string Labels; // the series' own labels, escaped, ahead of the session; empty for none
@@ -43,6 +47,8 @@ std::string EscapeLabelValue(std::string_view value) {
 std::string MetricsText(const TMetricsFigures& figures) {
     const std::string session = EscapeLabelValue(figures.Session);
     std::string text;
+    if (!figures.User.empty())
+        text.append(UserComment).append(figures.User).append("\n");
     AddMetric(text, "korvel_build_info", "gauge", "korvel's version, as its label; always 1.",
               session, {{"version=\"" + EscapeLabelValue(figures.Version) + "\"", 1}});
     AddMetric(text, "korvel_start_time_seconds", "gauge", "When korvel started, in Unix seconds.",
@@ -50,6 +56,10 @@ std::string MetricsText(const TMetricsFigures& figures) {
     AddMetric(text, "korvel_last_update_timestamp_seconds", "gauge",
               "When korvel wrote this file, in Unix seconds; an old value means korvel is gone.",
               session, {{"", figures.LastUpdate}});
+    AddMetric(text, "korvel_last_poll_timestamp_seconds", "gauge",
+              "When korvel's supervisor last polled Tamrix or took a step of a restart, in Unix "
+              "seconds; while no supervisor runs, when korvel wrote this file.",
+              session, {{"", figures.LastPoll != 0 ? figures.LastPoll : figures.LastUpdate}});
     AddMetric(text, "korvel_tamrix_running", "gauge",
               "1 from a detected start of Tamrix until its shutdown, a given-up restart or its "
               "detected end; else 0.",
@@ -128,4 +138,27 @@ bool ShowsGivenUp(std::string_view text) {
         return false;
     const std::string_view line = text.substr(at + 1, text.find('\n', at + 1) - at - 1);
     return line.ends_with("} 1");
+}
+
+std::string MetricsFileUser(std::string_view text) {
+    if (!text.starts_with(UserComment))
+        return {};
+    const std::string_view rest = text.substr(UserComment.size());
+    const std::size_t end = rest.find('\n');
+    return end == std::string_view::npos ? std::string() : std::string(rest.substr(0, end));
+}
+
+bool TakesGiveUpOver(std::string_view text, std::uint64_t writeTime, std::string_view user,
+                     std::uint64_t bootTime) {
+    return ShowsGivenUp(text) && !user.empty() && MetricsFileUser(text) == user &&
+           writeTime >= bootTime;
+}
+
+bool IsLeftBehind(std::string_view name, std::uint64_t writeTime, std::uint64_t bootTime,
+                  const std::optional<std::vector<std::uint32_t>>& sessions) {
+    const std::optional<std::uint32_t> session = MetricsFileSession(name);
+    if (!session)
+        return false;
+    return writeTime < bootTime ||
+           (sessions && std::find(sessions->begin(), sessions->end(), *session) == sessions->end());
 }

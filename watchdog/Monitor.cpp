@@ -87,6 +87,8 @@ EventPoll TMonitor::CheckEvent(TEventMember role) {
 
 void TMonitor::Execute() {
     TBetterThread::Execute();
+    // From here on the metrics file shows this thread's stamps, and once it ends korvel's own.
+    const TScopeExit polled([this] { FMetrics.PollsEnded(); });
     // The shell wants COM on a thread that launches through it.
     const TComApartment apartment;
     THeartbeats heartbeats;
@@ -113,6 +115,7 @@ void TMonitor::Begin(THeartbeats& heartbeats) {
 }
 
 bool TMonitor::Supervise(THeartbeats& heartbeats) {
+    FMetrics.Polled();
     const std::uint32_t now = FClock.Ticks();
     const EventPoll busy =
         heartbeats.Busy ? EventPoll::Unset : CheckEvent(&TKorvelEvents::MainThreadBusy);
@@ -129,6 +132,9 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
     // another, with a line of its own.
     if (FRestartHeld && !FSession.Ending())
         FRestartHeld = false;
+    // A later silence is another hang.
+    if (exitCode || verdict.Responding())
+        FHeldHang.reset();
     if (!exitCode && (verdict.Responding() || RestartHeld())) {
         FClock.Sleep(100);
         return true;
@@ -158,32 +164,45 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
             break;
         }
     } else {
-        if (FSettings.HangStack) {
-            ReportHang(verdict);
+        // One hang, one line, one count, one dump: a resumed restart reports only a thread that
+        // has fallen silent since.
+        const bool resumed = FHeldHang.has_value();
+        const THungThreads reported = FHeldHang.value_or(THungThreads{false, false});
+        const THungThreads hang{!IsResponding(verdict.Main) || reported.Main,
+                                !IsResponding(verdict.CallStream) || reported.CallStream};
+        const THungThreads fresh{hang.Main && !reported.Main,
+                                 hang.CallStream && !reported.CallStream};
+        if (FSettings.HangStack && (fresh.Main || fresh.CallStream)) {
+            ReportHang(fresh, hang.Main);
         } else {
-            if (!IsResponding(verdict.Main)) {
+            if (fresh.Main) {
                 FLog.Write("Main thread not responding.", true);
                 FMetrics.HangSeen(THangThread::Main);
             }
-            if (!IsResponding(verdict.CallStream)) {
+            if (fresh.CallStream) {
                 FLog.Write("Call stream thread not responding.", true);
                 FMetrics.HangSeen(THangThread::CallStream);
             }
         }
-        FMetrics.RestartBegun(TRestartCause::Hang);
-        if (FSettings.HangDump != 0)
-            FApplication.Dump();
-        // A main thread that does not respond would never read the request to close.
-        const TRestart restarted =
-            RestartApplication(FSettings.CloseTimeout != 0 && IsResponding(verdict.Main));
+        if (!resumed) {
+            FMetrics.RestartBegun(TRestartCause::Hang);
+            if (FSettings.HangDump != 0)
+                FApplication.Dump();
+        }
+        // A main thread that does not respond would never read the request to close; a resumed
+        // restart has had its close step.
+        const TRestart restarted = RestartApplication(!resumed && FSettings.CloseTimeout != 0 &&
+                                                      IsResponding(verdict.Main));
         if (restarted == TRestart::Stopped)
             return false;
         if (restarted == TRestart::Held) {
             // The heartbeat still stays away: once the session's end is cancelled, the next pass
-            // restarts from the start.
+            // goes on with the kill.
+            FHeldHang = hang;
             FClock.Sleep(100);
             return true;
         }
+        FHeldHang.reset();
         ok = restarted == TRestart::Started;
     }
     // Fresh windows for the new instance before anything else can fail: a refused write-back
@@ -203,13 +222,13 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
     return true;
 }
 
-void TMonitor::ReportHang(const THeartbeatVerdict& verdict) {
+void TMonitor::ReportHang(const THungThreads& fresh, bool mainThreadHang) {
     std::vector<std::string> hangs;
-    if (!IsResponding(verdict.Main)) {
+    if (fresh.Main) {
         hangs.emplace_back("Main thread not responding.");
         FMetrics.HangSeen(THangThread::Main);
     }
-    if (!IsResponding(verdict.CallStream)) {
+    if (fresh.CallStream) {
         hangs.emplace_back("Call stream thread not responding.");
         FMetrics.HangSeen(THangThread::CallStream);
     }
@@ -217,7 +236,7 @@ void TMonitor::ReportHang(const THeartbeatVerdict& verdict) {
     for (const std::string& line : hangs)
         FLog.WriteUnobserved(line);
     // Both hung: the main thread is the one that stopped everything.
-    const std::vector<std::string> sites = FApplication.HangSite(!IsResponding(verdict.Main));
+    const std::vector<std::string> sites = FApplication.HangSite(mainThreadHang);
     for (const std::string& line : hangs)
         FLog.Observe(HangEventText(line, sites));
 }
@@ -327,6 +346,9 @@ TMonitor::TAfterExit TMonitor::RestartAfterExit(std::uint32_t now) {
 bool TMonitor::MayLaunch(bool lineOpen) {
     bool held = false;
     for (;;) {
+        // Before each launch, and through a held start: a restart of many start-up waits is no
+        // supervisor that stopped.
+        FMetrics.Polled();
         switch (LaunchGate(FSession.Ending(), Terminated(), held)) {
         case TLaunchGate::Launch:
             return true;

@@ -81,9 +81,15 @@ private:
     // started by someone else signals its start, which is then the one supervised.
     enum class TAfterExit : std::uint8_t { Relaunched, Failed, StartedElsewhere, Stopped };
     TAfterExit RestartAfterExit(std::uint32_t now);
-    // hang_stack: the hang's lines, then where Tamrix is stuck; the hang's event, which waits for
-    // the site, carries both.
-    void ReportHang(const THeartbeatVerdict& verdict);
+    // Which heartbeats a hang concerns.
+    struct THungThreads {
+        bool Main;
+        bool CallStream;
+    };
+    // hang_stack: the lines of the threads freshly found hung, then where Tamrix is stuck (its
+    // main thread when mainThreadHang, else every thread); the hang's event, which waits for the
+    // site, carries both.
+    void ReportHang(const THungThreads& fresh, bool mainThreadHang);
     // Writes the learnt start-up timeout back, the restart "Restart failed." line, and signals the
     // shutdown, which is set whatever fails on the way.
     void GiveUp();
@@ -112,6 +118,10 @@ private:
     TCrashBackoff FBackoff;
     // A restart has been held during the current end of the session.
     bool FRestartHeld = false;
+    // The hang whose restart was held after its lines, its counts, its dump and its close step
+    // (the session began to end meanwhile), by the threads reported: resumed once the end is called
+    // off, that restart goes on with the kill. Over when the heartbeats come back or Tamrix ends.
+    std::optional<THungThreads> FHeldHang;
     // The acts on the Tamrix supervised.
     TApplication FApplication;
     TRepeatThrottle FFatalErrors{60000};

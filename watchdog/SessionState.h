@@ -1,10 +1,14 @@
-// TSessionState: whether the logon session korvel runs in is ending, behind an interface so that a
-// test can end a session, which Wine never does.
+// TSessionState: whether the logon session korvel runs in is ending, and which sessions the machine
+// has, behind an interface so that a test can end a session, which Wine never does.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <vector>
+
+// The ids of the sessions on this machine, signed in or disconnected, as the system lists them;
+// nothing when it cannot tell. Any thread.
+std::optional<std::vector<std::uint32_t>> MachineSessions();
 
 class TSessionState {
 public:
@@ -12,12 +16,11 @@ public:
     // True from the moment a sign-out, restart or shutdown of this session begins until it is
     // cancelled. Any thread.
     virtual bool Ending() = 0;
+    // The machine's sessions, as MachineSessions gives them: a test can name sessions that Wine,
+    // with its one, never has. Any thread.
+    virtual std::optional<std::vector<std::uint32_t>> Sessions() { return MachineSessions(); }
 };
 
 // The real state, asked of the system at each call. korvel has no window, so it never hears the
 // end-session messages; the system metric tells without one.
 TSessionState& SystemSession();
-
-// The ids of the sessions on this machine, signed in or disconnected, as the system lists them;
-// nothing when it cannot tell. Any thread.
-std::optional<std::vector<std::uint32_t>> MachineSessions();

@@ -89,8 +89,13 @@ scrape_until "korvel_hangs_total{$S,thread=\"main\"} 1" \
     "korvel_restarts_total{cause=\"exit\",$S} 0" \
     "korvel_startup_timeout_seconds{$S} 19" \
     "node_textfile_scrape_error 0"
+# The file names its writer in a comment, which the collector takes for nothing (no scrape error
+# above).
+head -n 1 "$METRICS/$FILE" | grep -qE '^# korvel user S-1-[0-9-]+$' ||
+    fail "no user line: $(head -n 1 "$METRICS/$FILE")"
 # Unix times of the last minutes, not of some other epoch.
-for name in start_time_seconds last_update_timestamp_seconds last_restart_timestamp_seconds; do
+for name in start_time_seconds last_update_timestamp_seconds last_poll_timestamp_seconds \
+    last_restart_timestamp_seconds; do
     grep "^korvel_$name{$S} " <<<"$SCRAPE" | awk -v now="$(date +%s)" \
         '{ exit !($2 > now - 300 && $2 <= now + 1) }' || fail "korvel_$name is no recent time"
 done

@@ -14,6 +14,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <tuple>
 #include <string>
 #include <utility>
 #include <vector>
@@ -153,6 +157,54 @@ TEST(MetricsTest, WithdrawnFileStaysOnlyAfterAGiveUp) {
         EXPECT_EQ(TTempDir::FileExists(file), failed && !startedAgain) << failed << startedAgain;
         // Started again by the logon task, korvel reads the give-up from the file.
         EXPECT_EQ(TMetrics(log, dir.Path()).Figures().TamrixGivenUp, failed && !startedAgain);
+    }
+}
+
+// A starting korvel takes a give-up over only from its session's file written by its own user in
+// this boot (Windows gives a freed session number to the next user, and numbers sessions anew
+// after a reboot); it removes every file written before this boot, and of this boot the files of
+// sessions gone, when the machine can tell.
+TEST(MetricsTest, AStartingKorvelJudgesFilesByUserBootAndSession) {
+    struct TMachine final : TSessionState {
+        std::optional<std::vector<std::uint32_t>> List;
+        bool Ending() override { return false; }
+        std::optional<std::vector<std::uint32_t>> Sessions() override { return List; }
+    };
+    const std::uint32_t own = std::stoul(OwnSession());
+    const auto now = static_cast<std::uint64_t>(std::time(nullptr));
+    // Session own + 1 exists (when the machine can tell), own + 2 does not; korvel-0N.prom is no
+    // name of korvel's.
+    for (const auto& [user, boot, known, takes, kept] :
+         {std::tuple{"S-1-5-21-9-1001", now - 60, true, true, "101"},
+          {"S-1-5-21-9-1002", now - 60, true, false, "101"},
+          {"S-1-5-21-9-1001", now + 60, true, false, "001"},
+          {"S-1-5-21-9-1001", now - 60, false, true, "111"}}) {
+        TTempDir dir;
+        TLog log(dir.File("korvel.log"), true);
+        const std::string file = dir.File("korvel-" + OwnSession() + ".prom");
+        {
+            TMetrics metrics(log, dir.Path(), SystemClock(), SystemSession(),
+                             TMetricsOwner{"S-1-5-21-9-1001", now - 60});
+            ASSERT_TRUE(WaitUntil([&] { return TTempDir::FileExists(file); }, 10000));
+            metrics.RestartFailed();
+            metrics.Withdraw();
+        }
+        const std::string gaveUp = ReadSharedFile(file).value_or("");
+        const std::string files[] = {dir.File("korvel-" + std::to_string(own + 1) + ".prom"),
+                                     dir.File("korvel-" + std::to_string(own + 2) + ".prom"),
+                                     dir.File("korvel-0" + std::to_string(own + 1) + ".prom")};
+        for (const std::string& left : files)
+            TTempDir::WriteFile(left, "korvel_build_info 1\n");
+        TMachine machine;
+        if (known)
+            machine.List = std::vector<std::uint32_t>{own + 1};
+        TMetrics metrics(log, dir.Path(), SystemClock(), machine, TMetricsOwner{user, boot});
+        EXPECT_EQ(metrics.Figures().TamrixGivenUp, takes) << user << " " << boot - now;
+        // Its own first file (no failure counted yet) comes after the removals.
+        ASSERT_TRUE(
+            WaitUntil([&] { return ReadSharedFile(file).value_or(gaveUp) != gaveUp; }, 10000));
+        for (std::size_t i = 0; i < std::size(files); ++i)
+            EXPECT_EQ(TTempDir::FileExists(files[i]), kept[i] == '1') << files[i] << " " << known;
     }
 }
 

@@ -11,9 +11,13 @@
 namespace {
 
 // Every figure its own value, zeros among them: a sample left out at 0, or two figures swapped,
-// shows. <S> and <V> stand for the session and version label values as written.
+// shows. <S> and <V> stand for the session and version label values as written. Every HELP and
+// TYPE text stands here as it must: two korvel versions side by side whose texts differ make the
+// collector drop every textfile series, so a change is deliberate and named in the README's
+// upgrade notes.
 constexpr const char* Expected =
-    R"(# HELP korvel_build_info korvel's version, as its label; always 1.
+    R"(# korvel user S-1-5-21-7-8-9-1001
+# HELP korvel_build_info korvel's version, as its label; always 1.
 # TYPE korvel_build_info gauge
 korvel_build_info{version="<V>",session="<S>"} 1
 # HELP korvel_start_time_seconds When korvel started, in Unix seconds.
@@ -22,6 +26,9 @@ korvel_start_time_seconds{session="<S>"} 1700000000
 # HELP korvel_last_update_timestamp_seconds When korvel wrote this file, in Unix seconds; an old value means korvel is gone.
 # TYPE korvel_last_update_timestamp_seconds gauge
 korvel_last_update_timestamp_seconds{session="<S>"} 1700000600
+# HELP korvel_last_poll_timestamp_seconds When korvel's supervisor last polled Tamrix or took a step of a restart, in Unix seconds; while no supervisor runs, when korvel wrote this file.
+# TYPE korvel_last_poll_timestamp_seconds gauge
+korvel_last_poll_timestamp_seconds{session="<S>"} 1700000590
 # HELP korvel_tamrix_running 1 from a detected start of Tamrix until its shutdown, a given-up restart or its detected end; else 0.
 # TYPE korvel_tamrix_running gauge
 korvel_tamrix_running{session="<S>"} 1
@@ -68,11 +75,18 @@ class MetricsTextTest : public testing::TestWithParam<TextCase> {};
 
 TEST_P(MetricsTextTest, IsTheExactFile) {
     const TextCase& c = GetParam();
-    const TMetricsFigures figures{c.session, c.version, 1700000000, 1700000600, true, 3,
-                                  0,         4,         0,          1,          2,    5,
-                                  6,         7,         19,         1700000500, true};
+    TMetricsFigures figures{c.session, c.version, 1700000000, 1700000600, true, 3, 0, 4, 0, 1, 2, 5,
+                            6,         7,         19,         1700000500, true};
+    figures.LastPoll = 1700000590;
+    figures.User = "S-1-5-21-7-8-9-1001";
     const std::string session = std::regex_replace(Expected, std::regex("<S>"), c.sessionText);
     EXPECT_EQ(MetricsText(figures), std::regex_replace(session, std::regex("<V>"), c.versionText));
+    // While no supervisor polls, the write time: a korvel waiting for Tamrix's start shows a stamp
+    // that moves.
+    figures.LastPoll = 0;
+    EXPECT_NE(MetricsText(figures).find("\nkorvel_last_poll_timestamp_seconds{session=\"" +
+                                        std::string(c.sessionText) + "\"} 1700000600\n"),
+              std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, MetricsTextTest,

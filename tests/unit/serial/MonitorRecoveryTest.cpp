@@ -4,7 +4,9 @@
 #include "Errors.h"
 #include "HangDump.h"
 #include "Minidump.h"
+#include "Metrics.h"
 #include "MonitorBed.h"
+#include "ScopeExit.h"
 #include "SharedFile.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 #include <algorithm>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <regex>
 
 namespace {
@@ -229,15 +232,21 @@ TEST_F(MonitorRecoveryTest, NoRestartWhileTheSessionEnds) {
     EXPECT_EQ(LogLines(FLogFile), expected);
 }
 
-// A session that begins to end while Tamrix is asked to close: no kill follows the close step.
+// A session that begins to end while Tamrix is asked to close, after the hang's line and its dump:
+// no kill follows the close step. Once the end is called off the restart goes on with the kill: one
+// hang, one line, one count of the hang and of the restart, one dump.
 TEST_F(MonitorRecoveryTest, NoKillWhenTheSessionBeginsToEndDuringTheClose) {
+    CreateDirectoryA((FApp + "\\logs").c_str(), nullptr);
     InstallDouble({{"main_interval_ms", 100},
                    {"call_interval_ms", 100},
                    {"window", 2},
                    {"launch.1.call_stop_ms", 1000}});
-    WriteOptions("call_stream_timeout=1\r\nstartup_timeout=5\r\n[Recovery]\r\nclose_timeout=2\r\n");
+    WriteOptions("call_stream_timeout=1\r\nstartup_timeout=5\r\n[Recovery]\r\nclose_timeout=2\r\n"
+                 "hang_dump=1\r\n");
     TChildProcess first = StartFirstDouble();
-    StartMonitor();
+    TMetrics metrics(FLog, FDir.Path(), SystemClock(), FSession);
+    const TScopeExit stop([&] { FMonitor.reset(); });
+    FMonitor = std::make_unique<TMonitor>(FLog, FIni, SystemClock(), metrics, FSession);
     ASSERT_TRUE(WaitForTamrixTrace(
         FTamrix, [](const TTraceRecord& r) { return r.What == "close-ignored"; }, 30000));
     FSession.IsEnding = true;
@@ -247,6 +256,14 @@ TEST_F(MonitorRecoveryTest, NoKillWhenTheSessionBeginsToEndDuringTheClose) {
     FSession.IsEnding = false;
     ASSERT_TRUE(first.WaitForExit(30000));
     EXPECT_EQ(first.ExitCode(), std::optional<std::uint32_t>(12345));
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Trying to start...wait 4 sec...success", 30000));
+    FMonitor.reset();
+    const std::vector<std::string> lines = LogLines(FLogFile);
+    ASSERT_EQ(lines.size(), 8u) << ::testing::PrintToString(lines);
+    EXPECT_EQ(lines[6], "Trying to kill...success") << "the hang's line, dump and close once";
+    const TMetricsFigures f = metrics.Figures();
+    EXPECT_EQ((std::vector{f.CallStreamHangs, f.HangRestarts, f.DumpSuccesses}),
+              (std::vector<std::uint64_t>{1, 1, 1}));
 }
 
 struct CloseCase {

@@ -8,6 +8,7 @@
 #include "Handle.h"
 #include "MonitorBed.h"
 #include "Processes.h"
+#include "ScopeExit.h"
 #include "SharedFile.h"
 #include "TamrixScript.h"
 #include "TempDir.h"
@@ -16,7 +17,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <memory>
 #include <set>
 #include <string>
@@ -154,6 +157,39 @@ TEST_F(MonitorRestartTest, AnUnansweredLaunchIsEndedBeforeTheNext) {
     EXPECT_EQ(CountAlive(trace), 1u);
     EXPECT_EQ(CountTrace(trace, "startup-set", 4), 1u);
     EXPECT_TRUE(SettingBecomes("startup_timeout", "3")) << Setting("startup_timeout");
+}
+
+// Each launch of a restart stamps the poll time, as each poll pass does: the fleet's alert on a
+// supervisor that no longer polls must not take minutes of start-up waits for one. Waits of 1 to
+// 5 s, the fifth answered after 4.5 s: 15 s in all, the longest step 4.5 s and its launch.
+TEST_F(MonitorRestartTest, ALongRestartKeepsThePollStampMoving) {
+    InstallDouble({{"main_interval_ms", 100},
+                   {"call_interval_ms", 100},
+                   {"start_delay_ms", 4500},
+                   {"launch.1.start_delay_ms", 0},
+                   {"launch.1.main_stop_ms", 1500}});
+    WriteOptions("main_timeout=1\r\nstartup_timeout=2\r\n");
+    TChildProcess first = StartFirstDouble();
+    TMetrics metrics(FLog, FDir.Path());
+    const TScopeExit stop([&] { FMonitor.reset(); });
+    FMonitor = std::make_unique<TMonitor>(FLog, FIni, SystemClock(), metrics);
+    std::time_t longest = 0;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            // None yet at the first look, when the supervisor's body may not have begun.
+            if (const auto poll = static_cast<std::time_t>(metrics.Figures().LastPoll); poll != 0)
+                longest = std::max(longest, std::time(nullptr) - poll);
+            return WaitForLogLine(FLogFile,
+                                  "Trying to start...wait 1 sec...wait 2 sec...wait 3 sec...wait "
+                                  "4 sec...wait 5 sec...success",
+                                  0);
+        },
+        60000));
+    EXPECT_LE(longest, 9);
+    // The passes over the new instance stamp on.
+    const std::time_t restarted = std::time(nullptr);
+    EXPECT_TRUE(WaitUntil(
+        [&] { return static_cast<std::time_t>(metrics.Figures().LastPoll) > restarted; }, 5000));
 }
 
 TEST_F(MonitorRestartTest, RefusedWriteBackIsLoggedOnceAndSupervisionGoesOn) {
