@@ -147,6 +147,9 @@ void RunMainLoop(TLog& log, TMetrics& metrics, std::unique_ptr<TMonitor>& monito
 } // namespace
 
 int RunKorvel() {
+    // First: the file korvel runs from is the one at its path now, before an installer could
+    // rename it aside.
+    TExecutableWatch watch(ModuleFileName());
     EnterOwnDirectory();
     // Read once, before the first line: the log's bound applies from that line on. Whatever holds
     // the file, korvel starts.
@@ -175,7 +178,6 @@ int RunKorvel() {
         monitor.reset();
         metrics.TamrixRunning(false);
     });
-    TExecutableWatch watch(ModuleFileName());
     RunMainLoop(log, metrics, monitor, watch);
     // Ended by itself: an old file would read as a korvel that was killed.
     metrics.Withdraw();
