@@ -70,6 +70,7 @@ start_korvel() {
 expect_korvel_gone() {
     local start=$SECONDS
     for _ in $(seq 600); do kill -0 "$KORVEL_PID" 2>/dev/null && sleep 0.1; done
+    ! kill -0 "$KORVEL_PID" 2>/dev/null || fail "$1: korvel still runs a minute after the package"
     wait "$KORVEL_PID" || fail "$1: korvel exit $?"
     KORVEL_PID=""
     echo "$1: korvel ended $((SECONDS - start)) s after the package"
@@ -129,6 +130,7 @@ start_korvel
 "$WINE64" "$APP/Tamrix.exe" </dev/null >/dev/null 2>&1 &
 # korvel ends by itself (auto_exit) once the relaunched double has shut down.
 for _ in $(seq 600); do kill -0 "$KORVEL_PID" 2>/dev/null && sleep 0.1; done
+! kill -0 "$KORVEL_PID" 2>/dev/null || fail "korvel did not end after the restarted double"
 wait "$KORVEL_PID" || fail "korvel: exit $?"
 KORVEL_PID=""
 # The session's own log, named after the user (Wine's is the Unix user).
