@@ -28,6 +28,10 @@ set(checks
 if(NOT TASK_FILE MATCHES "user-task")
   list(APPEND checks
        Triggers/LogonTrigger/UserId= # any user's logon
+       # The users already signed in when it is registered (an install, an upgrade), likewise.
+       Triggers/RegistrationTrigger/Repetition/Interval=PT5M
+       Triggers/RegistrationTrigger/Repetition/Duration=
+       Triggers/RegistrationTrigger/Delay=
        Principals/Principal/GroupId=S-1-5-32-545
        Settings/MultipleInstancesPolicy=Parallel # a korvel for each user signed in
        [[Actions/Exec/Command="C:\Program Files\Tamrix\korvel\korvel.exe"]]

@@ -26,6 +26,28 @@ WaitResult TEvent::WaitFor(std::uint32_t timeout) {
     }
 }
 
+WaitResult TEvent::WaitForEither(void* other, bool& otherFirst) {
+    otherFirst = false;
+    if (other == nullptr)
+        return WaitFor(WaitInfinite);
+    const HANDLE handles[] = {FHandle.Get(), other};
+    switch (WaitForMultipleObjects(2, handles, FALSE, INFINITE)) {
+    case WAIT_OBJECT_0:
+        return WaitResult::Signaled;
+    case WAIT_OBJECT_0 + 1:
+        otherFirst = true;
+        return WaitResult::Signaled;
+    case WAIT_ABANDONED_0:
+    case WAIT_ABANDONED_0 + 1:
+        return WaitResult::Abandoned;
+    case WAIT_FAILED:
+        FLastError = static_cast<std::int32_t>(GetLastError());
+        return WaitResult::Failed;
+    default:
+        return WaitResult::Failed;
+    }
+}
+
 void TEvent::SetEvent() noexcept {
     ::SetEvent(FHandle.Get());
 }

@@ -29,6 +29,10 @@ public:
     // timeout in milliseconds, WaitInfinite for no limit. After Failed, LastError() holds the OS
     // error code of that wait.
     WaitResult WaitFor(std::uint32_t timeout);
+    // Waits without a time limit for this event or for other, a waitable handle of any kind (null:
+    // this event alone), whichever is signalled first. otherFirst tells that other ended the wait;
+    // the outcome is then Signaled.
+    WaitResult WaitForEither(void* other, bool& otherFirst);
     void SetEvent() noexcept;   // outcome ignored
     void ResetEvent() noexcept; // outcome ignored
     std::int32_t LastError() const noexcept { return FLastError.load(); }

@@ -1,12 +1,14 @@
 #include "KorvelMain.h"
 
 #include "EventLog.h"
+#include "ExecutableWatch.h"
 #include "FKorvelEvents.h"
 #include "IniFile.h"
 #include "InstallLayout.h"
 #include "LastChance.h"
 #include "Log.h"
 #include "Metrics.h"
+#include "Module.h"
 #include "Monitor.h"
 #include "ScopeExit.h"
 #include "Settings.h"
@@ -49,21 +51,44 @@ void ReportErrorsUnattended(const std::string& logFileName, bool eventLog) {
     });
 }
 
-// Waits without a time limit. The set is held for the length of the wait, so a rebuild on the
-// supervisor thread cannot close the event under it; the kernel object stays the one that the
-// rebuilt set opens again, so a signal given through the new set still ends this wait.
-WaitResult WaitForEvent(TEventMember role, TLog& log, TMetrics& metrics) {
+// What ended a wait of the main thread: its event, a failed wait (reported), or the other handle.
+enum class TWake : std::uint8_t { Event, Failed, Other };
+
+// Waits without a time limit for the event, and for other beside it when that is not null. The set
+// is held for the length of the wait, so a rebuild on the supervisor thread cannot close the event
+// under it; the kernel object stays the one that the rebuilt set opens again, so a signal given
+// through the new set still ends this wait.
+TWake WaitForEvent(TEventMember role, TLog& log, TMetrics& metrics, void* other) {
     const TKorvelEventsRef events = TKorvelEvents::KorvelEvents();
     TEvent& event = (*events.*role)();
-    const WaitResult result = event.WaitFor(WaitInfinite);
-    if (result != WaitResult::Signaled)
+    bool otherFirst = false;
+    const WaitResult result = event.WaitForEither(other, otherFirst);
+    if (result != WaitResult::Signaled) {
         TMonitor::ReportEventError(result, event, log, metrics);
-    return result;
+        return TWake::Failed;
+    }
+    return otherFirst ? TWake::Other : TWake::Event;
 }
 
-void RunMainLoop(TLog& log, TMetrics& metrics, std::unique_ptr<TMonitor>& monitor) {
+// korvel's executable was renamed aside by an upgrade or a removal: this korvel ends, at a moment
+// when no restart is under way, and the logon task starts the new one (or none). A supervisor
+// still held ends after its current pass; Tamrix runs on meanwhile.
+void Leave(TLog& log, std::unique_ptr<TMonitor>& monitor) {
+    if (monitor) {
+        monitor->EndBetweenPasses();
+        monitor->WaitFor();
+        monitor.reset();
+    }
+    log.Write("Korvel's executable was replaced or removed.", true);
+}
+
+void RunMainLoop(TLog& log, TMetrics& metrics, std::unique_ptr<TMonitor>& monitor,
+                 TExecutableWatch& watch) {
     for (;;) {
-        if (WaitForEvent(&TKorvelEvents::Startup, log, metrics) != WaitResult::Signaled)
+        const TWake start = WaitForEvent(&TKorvelEvents::Startup, log, metrics, watch.Changed());
+        if (start == TWake::Other && watch.Gone())
+            return Leave(log, monitor);
+        if (start != TWake::Event)
             continue;
         // Aside: a supervisor left running by a failed wait may have a step line open.
         log.WriteAside("Process detected.");
@@ -73,14 +98,31 @@ void RunMainLoop(TLog& log, TMetrics& metrics, std::unique_ptr<TMonitor>& monito
         monitor.reset();
         monitor = std::make_unique<TMonitor>(log, metrics);
 
-        WaitResult shutdown = WaitForEvent(&TKorvelEvents::Shutdown, log, metrics);
-        // A Tamrix that korvel asked to close signals its shutdown as at any normal end; the
-        // supervisor starts its successor.
-        while (shutdown == WaitResult::Signaled && monitor->Closing()) {
-            TKorvelEvents::KorvelEvents()->Shutdown().ResetEvent();
-            shutdown = WaitForEvent(&TKorvelEvents::Shutdown, log, metrics);
+        // Once korvel's executable is gone, the shutdown is waited for beside the supervisor's end
+        // between two passes.
+        bool leaving = false;
+        TWake shutdown = TWake::Failed;
+        for (;;) {
+            shutdown = WaitForEvent(&TKorvelEvents::Shutdown, log, metrics,
+                                    leaving ? monitor->Ended() : watch.Changed());
+            // A Tamrix that korvel asked to close signals its shutdown as at any normal end; the
+            // supervisor starts its successor.
+            if (shutdown == TWake::Event && monitor->Closing()) {
+                TKorvelEvents::KorvelEvents()->Shutdown().ResetEvent();
+                continue;
+            }
+            if (shutdown == TWake::Other && !leaving) {
+                if (watch.Gone()) {
+                    leaving = true;
+                    monitor->EndBetweenPasses();
+                }
+                continue;
+            }
+            break;
         }
-        if (shutdown != WaitResult::Signaled)
+        if (shutdown == TWake::Other)
+            return Leave(log, monitor);
+        if (shutdown != TWake::Event)
             continue;
         // Before the shutdown is consumed: a supervisor that then finds Tamrix gone must know that
         // the end was a normal one.
@@ -93,6 +135,8 @@ void RunMainLoop(TLog& log, TMetrics& metrics, std::unique_ptr<TMonitor>& monito
         // Only once the supervisor has stopped: a restart it was finishing may have set it.
         metrics.TamrixRunning(false);
 
+        if (leaving)
+            return Leave(log, monitor);
         // A start that is already set again is a new start, whatever auto_exit says.
         const WaitResult restarted = TKorvelEvents::KorvelEvents()->Startup().WaitFor(0);
         if (autoExit && restarted != WaitResult::Signaled)
@@ -103,6 +147,9 @@ void RunMainLoop(TLog& log, TMetrics& metrics, std::unique_ptr<TMonitor>& monito
 } // namespace
 
 int RunKorvel() {
+    // First: the file korvel runs from is the one at its path now, before an installer could
+    // rename it aside.
+    TExecutableWatch watch(ModuleFileName());
     EnterOwnDirectory();
     // Read once, before the first line: the log's bound applies from that line on. Whatever holds
     // the file, korvel starts.
@@ -131,7 +178,7 @@ int RunKorvel() {
         monitor.reset();
         metrics.TamrixRunning(false);
     });
-    RunMainLoop(log, metrics, monitor);
+    RunMainLoop(log, metrics, monitor, watch);
     // Ended by itself: an old file would read as a korvel that was killed.
     metrics.Withdraw();
     return 0;

@@ -96,7 +96,8 @@ void TMonitor::Execute() {
     // and, after a pause, supervision goes on.
     if (!Survive([&] { Begin(heartbeats); }))
         FClock.Sleep(1000);
-    while (!Terminated()) {
+    // Between two passes only: a pass holds a whole restart.
+    while (!Terminated() && !FEndBetweenPasses) {
         bool goOn = true;
         if (!Survive([&] { goOn = Supervise(heartbeats); }))
             FClock.Sleep(1000);

@@ -53,6 +53,13 @@ public:
     // Tamrix.
     bool Closing() const noexcept { return FClosing; }
 
+    // Main thread. Asks the supervisor to end once the pass under way is over, never inside a
+    // restart: a restart runs to its end (Tamrix started, or given up) first. Ended() is
+    // signalled then; Tamrix is left running.
+    void EndBetweenPasses() noexcept { FEndBetweenPasses = true; }
+    // The supervisor's thread, a handle to wait on: signalled once the thread has ended.
+    void* Ended() const noexcept { return Handle(); }
+
     // Any thread, with or without a supervisor. For a wait that was abandoned or failed (or an
     // unknown outcome): writes one "Fatal error: " line and rebuilds the process-wide event set.
     // Signaled and TimedOut do nothing at all. Raises EOSError when the set cannot be rebuilt.
@@ -126,4 +133,5 @@ private:
     TApplication FApplication;
     TRepeatThrottle FFatalErrors{60000};
     std::atomic<bool> FClosing{false};
+    std::atomic<bool> FEndBetweenPasses{false};
 };

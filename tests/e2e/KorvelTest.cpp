@@ -717,6 +717,74 @@ TEST_F(KorvelTest, SettingsFileHeldForAMomentIsWaitedFor) {
                 ElementsAre("Log created", "Korvel started.", "Process detected."));
 }
 
+// What an upgrade does to a running korvel.exe (renames it aside, and the new file takes its
+// name), or a removal (renames it aside only).
+void RenameAside(const TKorvelLayout& layout, bool newFileInPlace) {
+    const std::string aside = layout.KorvelExe() + ".1.old";
+    ASSERT_TRUE(MoveFileA(layout.KorvelExe().c_str(), aside.c_str())) << GetLastError();
+    if (newFileInPlace) {
+        ASSERT_TRUE(CopyFileA(aside.c_str(), layout.KorvelExe().c_str(), TRUE)) << GetLastError();
+    }
+}
+
+class KorvelReplacedTest : public KorvelTest, public ::testing::WithParamInterface<bool> {};
+
+// Waiting for a start, korvel ends at once; a file name changed beside it for another reason
+// (a file made and deleted) is no cause.
+TEST_P(KorvelReplacedTest, WhileWaitingForAStartEndsWithOneLine) {
+    TKorvelLayout layout;
+    layout.WriteIni("[Options]\r\nauto_exit=0\r\n");
+    TChildProcess& korvel = layout.StartKorvel();
+    ExpectLogLine(layout, "Korvel started.");
+    const std::string other = layout.KorvelDir() + "\\korvel.tmp";
+    ASSERT_TRUE(THandle(CreateFileA(other.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr)));
+    ASSERT_TRUE(DeleteFileA(other.c_str()));
+    TKorvelLayout::SetTamrixEvent(Startup);
+    ExpectLogLine(layout, "Process detected.");
+    ASSERT_TRUE(WaitForOptions(layout));
+    SignalShutdown();
+    ExpectLogLine(layout, "Shutdown detected.");
+
+    RenameAside(layout, GetParam());
+    ExpectExitCode(korvel, 0);
+    EXPECT_THAT(layout.LogLines(),
+                ElementsAre("Log created", "Korvel started.", "Process detected.",
+                            "Shutdown detected.", "Korvel's executable was replaced or removed.",
+                            "Korvel shut down."));
+}
+
+// In the middle of a restart, korvel first finishes it: the new Tamrix is started, and left
+// running for the next korvel of the session.
+TEST_P(KorvelReplacedTest, DuringARestartEndsOnceTheRestartIsDone) {
+    TKorvelLayout layout;
+    layout.WriteIni("[Options]\r\nmain_timeout=1\r\n");
+    layout.WriteScript({{"launch.1.main_stop_ms", 1000},
+                        {"launch.2.start_delay_ms", 3000},
+                        {"lifetime_ms", 120000}});
+    TChildProcess& korvel = layout.StartKorvel();
+    ExpectLogLine(layout, "Korvel started.");
+    layout.StartTamrix();
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return ReadSharedFile(layout.LogPath()).value_or("").find("...wait 19 sec...") !=
+                   std::string::npos;
+        },
+        Patience));
+    RenameAside(layout, GetParam());
+    ExpectExitCode(korvel, 0);
+    EXPECT_THAT(layout.LogLines(),
+                ElementsAre("Log created", "Korvel started.", "Process detected.",
+                            "Main thread not responding.", "Trying to kill...success",
+                            "Trying to start...wait 19 sec...success",
+                            "Korvel's executable was replaced or removed.", "Korvel shut down."));
+    const auto trace = layout.Trace();
+    EXPECT_EQ(CountTrace(trace, "startup-set", 2), 1u);
+    EXPECT_EQ(CountAlive(trace), 1u) << "the restarted Tamrix must stay";
+}
+
+INSTANTIATE_TEST_SUITE_P(NewFileOrNone, KorvelReplacedTest, ::testing::Bool());
+
 std::uint64_t CpuTime100ns(HANDLE process) {
     FILETIME creation{}, exit{}, kernel{}, user{};
     if (!GetProcessTimes(process, &creation, &exit, &kernel, &user))
