@@ -8,6 +8,7 @@
 #include "Module.h"
 #include "MonitorText.h"
 #include "PathText.h"
+#include "ProcessGuard.h"
 #include "ScopeExit.h"
 #include "Unicode.h"
 #include "WinApi.h"
