@@ -11,6 +11,8 @@
 #include "IniFile.h"
 #include "Log.h"
 #include "Metrics.h"
+#include "ProcessGuard.h"
+#include "SessionState.h"
 #include "Settings.h"
 
 #include <cstdint>
@@ -22,9 +24,9 @@
 class TApplication {
 public:
     // settings and iniFile must outlive this object; stopAsked tells whether the supervisor has
-    // been asked to stop.
+    // been asked to stop; sessions tells which logon session a process runs in.
     TApplication(TLog& log, TMetrics& metrics, TIniFile& iniFile, const TSettings& settings,
-                 TClock& clock, std::function<bool()> stopAsked);
+                 TClock& clock, std::function<bool()> stopAsked, TProcessSessions& sessions);
 
     // close_timeout: asks the recorded Tamrix (behind the kill's guard) to close, then waits up to
     // close_timeout for its end, seeing a stop request within 100 ms. "Trying to close..." and
@@ -76,6 +78,9 @@ private:
     };
     TLocated Locate(std::uint32_t processId, unsigned long rights);
     bool EndedByUs(std::uint32_t processId) const;
+    // The guard of every step that acts on a recorded process: its image must be Tamrix's and it
+    // must run in this logon session.
+    TImageVerdict CheckApplication(void* process, std::uint32_t processId);
 
     TLog& FLog;
     TMetrics& FMetrics;
@@ -83,6 +88,7 @@ private:
     const TSettings& FSettings;
     TClock& FClock;
     std::function<bool()> FStopAsked;
+    TProcessSessions& FSessions;
     // restart_on_exit: the Tamrix followed while one is known, and when it was last looked for.
     THandle FFollowed;
     std::uint32_t FLookTick = 0;

@@ -17,11 +17,12 @@ TMonitor::TMonitor(TLog& log, TMetrics& metrics)
     : TMonitor(log, SettingsFileName(), SystemClock(), metrics) {}
 
 TMonitor::TMonitor(TLog& log, std::string settingsFileName, TClock& clock, TMetrics& metrics,
-                   TSessionState& session)
+                   TSessionState& session, TProcessSessions& processSessions)
     : TBetterThread(clock), FLog(log), FMetrics(metrics),
       FIniFile(std::make_unique<TIniFile>(std::move(settingsFileName), clock)), FClock(clock),
-      FSession(session),
-      FApplication(log, metrics, *FIniFile, FSettings, clock, [this] { return Terminated(); }) {
+      FSession(session), FApplication(
+                             log, metrics, *FIniFile, FSettings, clock,
+                             [this] { return Terminated(); }, processSessions) {
     // Should this raise, the base destructor stops the still suspended thread before its body
     // ever runs.
     LoadSettings();

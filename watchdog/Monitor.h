@@ -37,9 +37,10 @@ public:
     // starts the thread. Raises EIniFileException when a setting cannot be written back; the
     // thread then never runs its body. metrics counts what it does.
     explicit TMonitor(TLog& log, TMetrics& metrics = TMetrics::Off());
-    // The same on a given settings file, clock and session.
+    // The same on a given settings file, clock, session and sessions of processes.
     TMonitor(TLog& log, std::string settingsFileName, TClock& clock,
-             TMetrics& metrics = TMetrics::Off(), TSessionState& session = SystemSession());
+             TMetrics& metrics = TMetrics::Off(), TSessionState& session = SystemSession(),
+             TProcessSessions& processSessions = SystemProcessSessions());
     // Main thread. Stops the thread without a time limit (a restart under way runs to the end of
     // its current start-up wait), then releases the settings file.
     ~TMonitor() override;

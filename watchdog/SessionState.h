@@ -1,6 +1,10 @@
 // TSessionState: whether the logon session korvel runs in is ending, behind an interface so that a
-// test can end a session, which Wine never does.
+// test can end a session, which Wine never does. TProcessSessions: which logon session each process
+// runs in, behind an interface so that a test can show korvel a process of another session, which
+// Wine, with its one session, never has.
 #pragma once
+
+#include "ProcessGuard.h"
 
 #include <cstdint>
 #include <optional>
@@ -21,3 +25,20 @@ TSessionState& SystemSession();
 // The ids of the sessions on this machine, signed in or disconnected, as the system lists them;
 // nothing when it cannot tell. Any thread.
 std::optional<std::vector<std::uint32_t>> MachineSessions();
+
+class TProcessSessions {
+public:
+    virtual ~TProcessSessions() = default;
+    // The logon session that processId runs in; nothing, with the last error set, when the system
+    // cannot tell (the process has gone, say). Supervisor thread.
+    virtual std::optional<std::uint32_t> SessionOf(std::uint32_t processId) = 0;
+    // Every session's processes with their sessions and image file names (ImagePath empty), as
+    // the system lists them without opening any; empty when it cannot tell. Supervisor thread.
+    virtual std::vector<TSessionProcess> Processes() = 0;
+};
+
+// The system's answers, asked at each call.
+TProcessSessions& SystemProcessSessions();
+
+// The logon session of korvel itself; 0 when the system cannot tell.
+std::uint32_t OwnSessionId() noexcept;
