@@ -100,9 +100,10 @@ std::string ApplicationPath() {
 
 TApplication::TApplication(TLog& log, TMetrics& metrics, TIniFile& iniFile,
                            const TSettings& settings, TClock& clock,
-                           std::function<bool()> stopAsked, TProcessSessions& sessions)
+                           std::function<bool()> stopAsked, TProcessSessions& sessions,
+                           const TSettingsLayers& layers)
     : FLog(log), FMetrics(metrics), FIniFile(iniFile), FSettings(settings), FClock(clock),
-      FStopAsked(std::move(stopAsked)), FSessions(sessions) {}
+      FStopAsked(std::move(stopAsked)), FSessions(sessions), FLayers(layers) {}
 
 TImageVerdict TApplication::CheckApplication(HANDLE process, std::uint32_t processId) {
     const std::optional<std::uint32_t> session = FSessions.SessionOf(processId);
@@ -215,11 +216,12 @@ void TApplication::Find() {
     FLookTick = FClock.Ticks();
     std::uint32_t processId = 0;
     try {
-        processId = ReadProcessId(FIniFile);
+        processId = FLayers.ProcessId(FIniFile);
     } catch (const EIniFileException&) {
         // Held for longer: none is followed until the next look, a second from now.
+        return;
     }
-    if (processId == 0)
+    if (processId == 0 && !FLayers.FindsUnrecorded())
         return;
     if (EndedByUs(processId))
         return;
@@ -237,6 +239,8 @@ bool TApplication::EndedByUs(std::uint32_t processId) const {
 }
 
 TApplication::TLocated TApplication::Locate(std::uint32_t processId, unsigned long rights) {
+    if (processId == 0)
+        return LocateUnrecorded(rights);
     std::string refusal;
     DWORD openRefusal = ERROR_SUCCESS;
     if (THandle process(OpenProcess(rights, FALSE, processId)); !process) {
@@ -255,9 +259,27 @@ TApplication::TLocated TApplication::Locate(std::uint32_t processId, unsigned lo
     if (!ownSession || openRefusal == ERROR_INVALID_PARAMETER ||
         FSessions.SessionOf(processId) == ownSession)
         return {processId, THandle(), refusal};
-    TStandIn standIn =
-        ChooseStandIn(processId, refusal, *ownSession, ApplicationPath(),
-                      WithImagePaths(FSessions.Processes(), *ownSession), SameSystemFileName);
+    return OpenStandIn(processId,
+                       ChooseStandIn(processId, refusal, *ownSession, ApplicationPath(),
+                                     WithImagePaths(FSessions.Processes(), *ownSession),
+                                     SameSystemFileName),
+                       rights, refusal);
+}
+
+TApplication::TLocated TApplication::LocateUnrecorded(unsigned long rights) {
+    const std::string refusal = "no process id recorded";
+    const std::optional<std::uint32_t> ownSession = FSessions.SessionOf(GetCurrentProcessId());
+    if (!ownSession)
+        return {0, THandle(), refusal};
+    return OpenStandIn(0,
+                       ChooseByImage(refusal, *ownSession, ApplicationPath(),
+                                     WithImagePaths(FSessions.Processes(), *ownSession),
+                                     SameSystemFileName),
+                       rights, refusal);
+}
+
+TApplication::TLocated TApplication::OpenStandIn(std::uint32_t processId, TStandIn standIn,
+                                                 unsigned long rights, const std::string& refusal) {
     if (standIn.ProcessId == 0)
         return {processId, THandle(), std::move(standIn.Refusal)};
     // Opened again with the step's rights, and behind the same guard as a recorded process.
@@ -291,13 +313,13 @@ std::optional<std::uint32_t> TApplication::ExitCode(std::uint32_t now) {
 TApplication::TRecorded TApplication::OpenRecorded(unsigned long rights, TNoIdReason noIdReason) {
     TRecorded recorded{0, THandle()};
     try {
-        recorded.ProcessId = ReadProcessId(FIniFile);
+        recorded.ProcessId = FLayers.ProcessId(FIniFile);
     } catch (const EIniFileException& e) {
         FLog.Write("failed - " + e.Message(), true);
         return recorded;
     }
     const std::uint32_t processId = recorded.ProcessId;
-    if (processId == 0) {
+    if (processId == 0 && !FLayers.FindsUnrecorded()) {
         // Nothing has failed here: the system text is that of whatever the settings read left
         // behind as the last error.
         FLog.Write("failed - " + (noIdReason == TNoIdReason::SystemText

@@ -14,6 +14,7 @@
 #include "ProcessGuard.h"
 #include "SessionState.h"
 #include "Settings.h"
+#include "SettingsLayers.h"
 
 #include <cstdint>
 #include <functional>
@@ -23,10 +24,12 @@
 
 class TApplication {
 public:
-    // settings and iniFile must outlive this object; stopAsked tells whether the supervisor has
-    // been asked to stop; sessions tells which logon session a process runs in.
+    // settings, iniFile and layers must outlive this object; stopAsked tells whether the
+    // supervisor has been asked to stop; sessions tells which logon session a process runs in;
+    // layers where the process id is recorded.
     TApplication(TLog& log, TMetrics& metrics, TIniFile& iniFile, const TSettings& settings,
-                 TClock& clock, std::function<bool()> stopAsked, TProcessSessions& sessions);
+                 TClock& clock, std::function<bool()> stopAsked, TProcessSessions& sessions,
+                 const TSettingsLayers& layers);
 
     // close_timeout: asks the recorded Tamrix (behind the kill's guard) to close, then waits up to
     // close_timeout for its end, seeing a stop request within 100 ms. "Trying to close..." and
@@ -61,7 +64,8 @@ private:
     // when there is none (no id recorded, the settings file held for longer, another program,
     // another session, a refused open), the line ends with "failed - " and the reason, and Process
     // stays empty. Without an id the kill step's reason has always been the system text of the
-    // settings read's last error; the other steps say "no process id recorded".
+    // settings read's last error; the other steps say "no process id recorded". In the
+    // machine-wide layout an id never recorded sends each step to LocateUnrecorded.
     struct TRecorded {
         std::uint32_t ProcessId;
         THandle Process;
@@ -77,6 +81,13 @@ private:
         std::string Refusal;
     };
     TLocated Locate(std::uint32_t processId, unsigned long rights);
+    // For an id never recorded where the layout records it (machine-wide): this session's one
+    // Tamrix found by its image (ChooseByImage); "no process id recorded" when there is none.
+    TLocated LocateUnrecorded(unsigned long rights);
+    // The stand-in chosen for processId, opened with rights behind the guard; refusal when it
+    // cannot be.
+    TLocated OpenStandIn(std::uint32_t processId, TStandIn standIn, unsigned long rights,
+                         const std::string& refusal);
     bool EndedByUs(std::uint32_t processId) const;
     // The guard of every step that acts on a recorded process: its image must be Tamrix's and it
     // must run in this logon session.
@@ -89,6 +100,7 @@ private:
     TClock& FClock;
     std::function<bool()> FStopAsked;
     TProcessSessions& FSessions;
+    const TSettingsLayers& FLayers;
     // restart_on_exit: the Tamrix followed while one is known, and when it was last looked for.
     THandle FFollowed;
     std::uint32_t FLookTick = 0;

@@ -1,12 +1,15 @@
 #include "InstallLayout.h"
 
 #include "Errors.h"
+#include "KorvelProtocol.h"
 #include "Module.h"
 #include "PathText.h"
+#include "Registry.h"
 #include "Unicode.h"
 #include "WinApi.h"
 
 #include <iterator>
+#include <optional>
 
 std::string SettingsFileName() {
     return ChangeFileExt(ModuleFileName(), ".ini");
@@ -45,4 +48,27 @@ bool SameSystemFileName(std::string_view a, std::string_view b) {
     const std::wstring wideB = Utf8ToUtf16(b);
     return CompareStringOrdinal(wideA.data(), static_cast<int>(wideA.size()), wideB.data(),
                                 static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool NamesFolder(std::string_view value, std::string_view folder, TSameFileName sameFileName) {
+    const auto withoutSeparator = [](std::string_view path) {
+        if (!path.empty() && path.back() == '\\')
+            path.remove_suffix(1);
+        return path;
+    };
+    value = withoutSeparator(value);
+    return !value.empty() && sameFileName(value, withoutSeparator(folder));
+}
+
+TLayout OwnLayout() {
+    try {
+        const std::optional<std::string> folder =
+            ReadRegistryText(TRegistryRoot::LocalMachine, KorvelProtocol::MachineWideKey,
+                             KorvelProtocol::MachineWideFolderValue);
+        if (folder && NamesFolder(*folder, ExtractFileDir(ModuleFileName()), SameSystemFileName))
+            return TLayout::MachineWide;
+    } catch (const EOSError&) {
+        // korvel's own path unknown: no folder to compare, and everything as in a layout of one.
+    }
+    return TLayout::SingleUser;
 }

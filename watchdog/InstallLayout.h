@@ -1,5 +1,5 @@
-// Where korvel finds everything. It makes its own folder the current directory at start, so that
-// the relative names below rest on it wherever it was started from.
+// Where korvel finds everything, in each of its two layouts. It makes its own folder the current
+// directory at start, so that the relative names below rest on it wherever it was started from.
 #pragma once
 
 #include <cstdint>
@@ -34,3 +34,20 @@ void EnterOwnDirectory() noexcept;
 // compared, in any script.
 using TSameFileName = bool (*)(std::string_view a, std::string_view b);
 bool SameSystemFileName(std::string_view a, std::string_view b);
+
+// The two layouts. SingleUser: korvel.ini beside korvel.exe is its user's own, written back at each
+// start of Tamrix and where Tamrix records its process id. MachineWide: korvel runs in every user's
+// session from a folder that only administrators may change, and korvel.ini is their policy, read
+// only; what one user's korvel learns, and Tamrix records, goes to that user's own place
+// (UserPlace.h).
+enum class TLayout : std::uint8_t { SingleUser, MachineWide };
+
+// Whether value, the machine-wide folder as the registry holds it, names folder: compared as the
+// file system compares names, letter case not compared, a trailing backslash on either side
+// ignored. An empty value names no folder.
+bool NamesFolder(std::string_view value, std::string_view folder, TSameFileName sameFileName);
+
+// korvel's own layout: MachineWide when the machine-wide folder value (KorvelProtocol.h) names the
+// folder of korvel.exe, SingleUser otherwise (no value, another folder, the path unknown). Read
+// once, at korvel's start.
+TLayout OwnLayout();

@@ -216,7 +216,11 @@ bool TMetrics::TWriter::Write(const std::string& text) {
 TMetrics::TMetrics() noexcept = default;
 
 TMetrics::TMetrics(TLog& log, const std::string& folder, TClock& clock, TSessionState& session) {
-    if (folder.empty())
+    Start(log, folder, clock, session);
+}
+
+void TMetrics::Start(TLog& log, const std::string& folder, TClock& clock, TSessionState& session) {
+    if (folder.empty() || FWriter)
         return;
     DWORD sessionId = 0;
     if (!ProcessIdToSessionId(GetCurrentProcessId(), &sessionId))

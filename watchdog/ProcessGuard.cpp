@@ -28,10 +28,15 @@ TStandIn ChooseStandIn(std::uint32_t recordedId, std::string_view recordedRefusa
     const auto recorded =
         std::find_if(processes.begin(), processes.end(),
                      [&](const TSessionProcess& p) { return p.ProcessId == recordedId; });
-    const TStandIn refused{0, std::string(recordedRefusal)};
     if (recorded == processes.end() || recorded->SessionId == ownSession ||
         !sameFileName(recorded->Name, expected))
-        return refused;
+        return {0, std::string(recordedRefusal)};
+    return ChooseByImage(recordedRefusal, ownSession, applicationPath, processes, sameFileName);
+}
+
+TStandIn ChooseByImage(std::string_view refusal, std::uint32_t ownSession,
+                       std::string_view applicationPath,
+                       const std::vector<TSessionProcess>& processes, TSameFileName sameFileName) {
     std::vector<std::uint32_t> found;
     for (const TSessionProcess& p : processes)
         if (p.SessionId == ownSession && !p.ImagePath.empty() &&
@@ -40,7 +45,8 @@ TStandIn ChooseStandIn(std::uint32_t recordedId, std::string_view recordedRefusa
     if (found.size() == 1)
         return {found.front(), {}};
     if (found.empty())
-        return refused;
-    return {0, refused.Refusal + "; " + std::to_string(found.size()) +
-                   " processes of this session are " + std::string(expected) + ", none chosen"};
+        return {0, std::string(refusal)};
+    return {0, std::string(refusal) + "; " + std::to_string(found.size()) +
+                   " processes of this session are " +
+                   std::string(ExtractFileName(ApplicationFile)) + ", none chosen"};
 }

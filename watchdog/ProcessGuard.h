@@ -46,8 +46,8 @@ struct TStandIn {
     std::string Refusal;
 };
 
-// The settings file of a machine-wide install is shared by every user signed in, so the recorded
-// id may be that of another session's Tamrix while this session's own runs unrecorded. Only then
+// A settings file shared by every user signed in (a machine-wide install of the single-user
+// layout) may record the id of another session's Tamrix while this session's own runs unrecorded. Only then
 // (the recorded id names a process of another session with Tamrix's file name) korvel acts on this
 // session's Tamrix instead, found by its image: applicationPath, ApplicationFile's full path. When
 // several run, none is chosen: korvel cannot tell which one stopped its heartbeats, and it would
@@ -55,4 +55,11 @@ struct TStandIn {
 // recordedRefusal says.
 TStandIn ChooseStandIn(std::uint32_t recordedId, std::string_view recordedRefusal,
                        std::uint32_t ownSession, std::string_view applicationPath,
+                       const std::vector<TSessionProcess>& processes, TSameFileName sameFileName);
+
+// This session's one Tamrix, found by its image as ChooseStandIn finds it: for a machine-wide
+// korvel whose Tamrix (built with an older kit) recorded no id where korvel reads it. None when
+// none runs, or when several do; refusal, and how many ran, say why.
+TStandIn ChooseByImage(std::string_view refusal, std::uint32_t ownSession,
+                       std::string_view applicationPath,
                        const std::vector<TSessionProcess>& processes, TSameFileName sameFileName);
