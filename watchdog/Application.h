@@ -45,7 +45,8 @@ public:
     bool End(THandle process);
 
     // restart_on_exit: follows the recorded Tamrix by a handle when it runs, is Tamrix, runs in
-    // this session and is none that korvel itself ended; otherwise follows none.
+    // this session and is none that korvel itself ended (or, as each step does, its stand-in);
+    // otherwise follows none.
     void Find();
     // restart_on_exit: the exit code of the followed Tamrix once it has ended without signalling
     // its shutdown; nothing while it runs or while none is followed (then looking again at most

@@ -11,9 +11,9 @@
 
 // Whether a process is Tamrix and korvel's to act on, for the kill, the dump and the look-up of
 // restart_on_exit. Process ids are reused as soon as a process has gone: after a crash or a reboot
-// the recorded id may name any other program of the user's. And korvel.ini of a machine-wide
-// install is shared by every user signed in: the id may name another user's Tamrix, which that
-// user's own korvel supervises.
+// the recorded id may name any other program of the user's. And a korvel.ini that every user signed
+// in shares (an install for all users laid out without the machine-wide layout's registry value)
+// may name another user's Tamrix, which that user's own korvel supervises.
 struct TImageVerdict {
     bool IsApplication = false;
     std::string Refusal; // why the process is left alone; empty for Tamrix
