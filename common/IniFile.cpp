@@ -52,8 +52,8 @@ TIniFileProbe ProbeIniFile(const std::string& fileName) {
     return probe;
 }
 
-TIniFile::TIniFile(std::string fileName, TClock& clock)
-    : FFileName(std::move(fileName)), FClock(clock) {}
+TIniFile::TIniFile(std::string fileName, TClock& clock, TIniFileLook look)
+    : FFileName(std::move(fileName)), FClock(clock), FLook(std::move(look)) {}
 
 TIniFile::~TIniFile() {
     UpdateFile();
@@ -69,14 +69,14 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
         // the default, as for a missing one, and what they leave as the last error is not
         // documented. Only what korvel sees itself decides: nobody writing before the read,
         // nobody after it, and no change between the two.
-        const TIniFileProbe before = ProbeIniFile(FFileName);
+        const TIniFileProbe before = FLook(FFileName);
         if (before.Held)
             return HeldCode;
         // A longer value comes back cut to the buffer, never as an error.
         length = GetPrivateProfileStringW(Utf8ToUtf16(section).c_str(), Utf8ToUtf16(key).c_str(),
                                           Utf8ToUtf16(defaultValue).c_str(), buffer,
                                           ValueBufferSize, file.c_str());
-        return ProbeIniFile(FFileName) == before ? 0 : HeldCode;
+        return FLook(FFileName) == before ? 0 : HeldCode;
     });
     if (code != 0)
         throw EIniFileException("Unable to read " + FFileName);
@@ -87,7 +87,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
     const DWORD code = WhileHeld([&]() -> unsigned long {
         // Never into the middle of another program's save.
-        if (ProbeIniFile(FFileName).Held)
+        if (FLook(FFileName).Held)
             return HeldCode;
         return WritePrivateProfileStringW(Utf8ToUtf16(section).c_str(), Utf8ToUtf16(key).c_str(),
                                           Utf8ToUtf16(value).c_str(),

@@ -26,11 +26,15 @@ struct TIniFileProbe {
 // retries (the kit's RecordProcessId does).
 TIniFileProbe ProbeIniFile(const std::string& fileName);
 
+// How a read or a write looks at the file before its profile call (and a read after it too).
+using TIniFileLook = std::function<TIniFileProbe(const std::string& fileName)>;
+
 class TIniFile {
 public:
     // Stores the path; touches no file. clock supplies the pauses between the attempts of a
-    // read or a write.
-    explicit TIniFile(std::string fileName, TClock& clock = SystemClock());
+    // read or a write; look is how the file is looked at, ProbeIniFile but in tests.
+    explicit TIniFile(std::string fileName, TClock& clock = SystemClock(),
+                      TIniFileLook look = ProbeIniFile);
     // Flushes whatever the platform still caches for the file.
     ~TIniFile();
     TIniFile(const TIniFile&) = delete;
@@ -70,4 +74,5 @@ private:
 
     std::string FFileName;
     TClock& FClock;
+    TIniFileLook FLook;
 };

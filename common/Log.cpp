@@ -58,14 +58,16 @@ bool TLog::TFileRecord::Exists() const {
 }
 
 void TLog::TFileRecord::OpenWith(unsigned long access, unsigned long disposition,
-                                 const char* action) {
+                                 const char* action, void* security) {
     // A file left open by a Write whose pieces failed is closed first; its buffered text belonged
     // to that failed message and is dropped.
     Handle.Reset();
     Buffer.clear();
     if (WideName.size() > MaxNameLength)
         RaiseOSError(TOSFailure::File, ERROR_FILENAME_EXCED_RANGE, FileStep(action, Name));
-    THandle file(CreateFileW(WideName.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, security, FALSE};
+    THandle file(CreateFileW(WideName.c_str(), access, FILE_SHARE_READ,
+                             security != nullptr ? &attributes : nullptr, disposition,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         RaiseLastOSError(TOSFailure::File, FileStep(action, Name));
@@ -80,8 +82,8 @@ void TLog::TFileRecord::Append() {
     }
 }
 
-void TLog::TFileRecord::Rewrite() {
-    OpenWith(GENERIC_WRITE, CREATE_ALWAYS, "Cannot create");
+void TLog::TFileRecord::Rewrite(void* security) {
+    OpenWith(GENERIC_WRITE, CREATE_ALWAYS, "Cannot create", security);
 }
 
 void TLog::TFileRecord::HandOver() {
@@ -146,6 +148,12 @@ void TLog::SetRotation(std::uint64_t maxBytes, std::uint32_t keep) {
     std::lock_guard lock(FWriteLock);
     FMaxBytes = maxBytes;
     FKeep = keep;
+}
+
+void TLog::MakeFilesPrivate() {
+    auto security = std::make_unique<TPrivateFileSecurity>();
+    std::lock_guard lock(FWriteLock);
+    FPrivate = std::move(security);
 }
 
 void TLog::SetLineObserver(std::function<void(std::string_view)> observer) {
@@ -242,7 +250,8 @@ bool TLog::OpenForAppending() {
 }
 
 bool TLog::CreateLogFile() {
-    if (!Retry([this] { FFile.Rewrite(); }, OpenFailureText))
+    void* const security = FPrivate ? FPrivate->Descriptor() : nullptr;
+    if (!Retry([&] { FFile.Rewrite(security); }, OpenFailureText))
         return false;
     FFile.WriteText(LogEntryText({}, Timestamp(), "Log created", true));
     return Retry([this] { FFile.Close(); }, CloseFailureText);

@@ -4,10 +4,12 @@
 
 #include "Clock.h"
 #include "Handle.h"
+#include "PrivateFile.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -53,6 +55,13 @@ public:
     // line gets through; no older copy is lost to the refusal. Any thread.
     void SetRotation(std::uint64_t maxBytes, std::uint32_t keep);
 
+    // From now on every file the log creates (the log, and a new log after a rotation; a copy keeps
+    // what its file had) is private: owned by the user the program runs as and open to that user,
+    // SYSTEM and the Administrators only, nothing inherited from the folder. For a log folder that
+    // every user of the machine may add files to. Raises EOSError when the user cannot be told.
+    // Any thread.
+    void MakeFilesPrivate();
+
     // observer is called with each completed line: the messages since the line began, without
     // timestamp and line end; a step and its outcome as one line. It runs on the thread whose
     // Write ended the line, after that Write and outside the log's lock, whether or not the line
@@ -77,8 +86,9 @@ private:
         bool Exists() const;
         // Opens the existing file for reading and writing, shared for reading only, at its end.
         void Append();
-        // Creates the file, or empties an existing one, for writing, shared for reading only.
-        void Rewrite();
+        // Creates the file, or empties an existing one, for writing, shared for reading only; with
+        // security (a SECURITY_DESCRIPTOR) when not null.
+        void Rewrite(void* security);
         // The size of the open file; 0 when the system cannot tell, which never rotates it.
         std::uint64_t Size() const;
         // Adds text to the buffer, handing the buffer to the OS each time it fills.
@@ -89,7 +99,8 @@ private:
 
     private:
         void HandOver();
-        void OpenWith(unsigned long access, unsigned long disposition, const char* action);
+        void OpenWith(unsigned long access, unsigned long disposition, const char* action,
+                      void* security = nullptr);
     };
 
     // Opens the file at its end, creating it with its first line when it is missing; false when
@@ -115,6 +126,7 @@ private:
     TClock& FClock;
     std::uint64_t FMaxBytes = 0;
     std::uint32_t FKeep = 0;
+    std::unique_ptr<TPrivateFileSecurity> FPrivate; // set: the files it creates are private
     std::function<void(std::string_view)> FLineObserver;
     std::string FObservedLine; // the pieces of the line not yet ended
     std::mutex FWriteLock;     // one Write, SetFileName or SetRotation at a time

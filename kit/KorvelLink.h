@@ -10,7 +10,7 @@
 //   link.SignalShutdown();                             // when the application ends normally
 //
 // Every call is safe from any thread and costs one kernel call; none blocks, but RecordProcessId
-// waits up to 2 s for a file that another program holds.
+// waits up to 2 s for a file that another program holds, and reads and may write the registry.
 #pragma once
 
 #include <cstdint>
@@ -42,9 +42,12 @@ public:
     // the shutdown for a new start, then signals the shutdown.
     void SignalShutdown() noexcept;
 
-    // Writes this process's id, in decimal, as process_id in section Application of the
-    // watchdog's INI file, trying again for up to 2 s while another program holds the file. Gives
-    // false when the file cannot be written. The path as wide text, as
+    // Records this process's id where the watchdog reads it, and gives whether it could. Its INI
+    // file: process_id in section Application, in decimal, tried again for up to 2 s while another
+    // program holds the file. In the machine-wide layout, where the INI file is the
+    // administrators' and never written by the application, the user's own place instead
+    // (KorvelProtocol.h); and there too whenever the file cannot be written (users may only read
+    // it in a machine-wide install), though the result is then false. The path as wide text, as
     // GetModuleFileNameW gives it, or as UTF-8; bytes that are not UTF-8 become U+FFFD.
     static bool RecordProcessId(const std::wstring& watchdogIniPath);
     static bool RecordProcessIdUtf8(const std::string& watchdogIniPath);

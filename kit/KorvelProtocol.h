@@ -17,6 +17,20 @@ inline constexpr const char* CallStreamEvent = "TamrixCallStream";         // ca
 inline constexpr const char* ApplicationSection = "Application";
 inline constexpr const char* ProcessIdKey = "process_id";
 
+// The machine-wide layout, where korvel.ini is the administrators' policy and never written by
+// the application or the watchdog: this REG_SZ value of HKEY_LOCAL_MACHINE (64-bit view) names
+// the watchdog's folder (letter case and a trailing backslash aside). Set by the Windows Installer
+// package or by an administrator; without it, or naming another folder, the single-user layout.
+inline constexpr const char* MachineWideKey = "Software\\korvel";
+inline constexpr const char* MachineWideFolderValue = "MachineWideFolder";
+
+// The user's own place, in HKEY_CURRENT_USER (64-bit view). In the machine-wide layout, and
+// wherever korvel.ini cannot be written, the application records its process id there, as the
+// REG_DWORD ProcessIdKey of the volatile key <UserPlaceKey>\<SessionsKey>\<logon session id>: one
+// per session of the user, gone with the sign-out or the restart that ends the process.
+inline constexpr const char* UserPlaceKey = "Software\\korvel";
+inline constexpr const char* SessionsKey = "Sessions";
+
 // The watchdog terminates a hung application with this exit code.
 inline constexpr unsigned KilledExitCode = 12345;
 

@@ -9,12 +9,11 @@
 #include "Module.h"
 #include "MonitorText.h"
 #include "PathText.h"
+#include "ProcessGuard.h"
 #include "ScopeExit.h"
 #include "StackWalk.h"
 #include "Unicode.h"
 #include "WinApi.h"
-
-#include <wtsapi32.h>
 
 #include <algorithm>
 #include <optional>
@@ -33,20 +32,6 @@ std::optional<std::string> ImagePath(HANDLE process) {
     if (!QueryFullProcessImageNameW(process, 0, image, &length))
         return std::nullopt;
     return Utf16ToUtf8(std::wstring_view(image, length));
-}
-
-// The guard of every step that acts on a recorded process: its image must be Tamrix's and it must
-// run in this logon session.
-TImageVerdict CheckApplication(HANDLE process, std::uint32_t processId) {
-    DWORD session = 0;
-    DWORD ownSession = 0;
-    if (!ProcessIdToSessionId(processId, &session) ||
-        !ProcessIdToSessionId(GetCurrentProcessId(), &ownSession))
-        return ImageQueryFailed(GetLastError());
-    const std::optional<std::string> image = ImagePath(process);
-    if (!image)
-        return ImageQueryFailed(GetLastError());
-    return ImageVerdict(processId, *image, session == ownSession, SameSystemFileName);
 }
 
 // WM_CLOSE to each top-level window of the process that its user's click could close: visible,
@@ -87,34 +72,18 @@ TCloseRequest PostCloseToWindows(std::uint32_t processId) noexcept {
     return request;
 }
 
-// Every session's processes, for the search of this session's Tamrix by its image; empty when the
-// system cannot tell. The list comes without opening a process, which for another user's process a
-// standard korvel may not do.
-std::vector<TSessionProcess> SessionProcesses(std::uint32_t ownSession) {
-    const TSystemLibrary wtsApi(L"wtsapi32.dll");
-    const auto enumerate =
-        wtsApi.Procedure<decltype(WTSEnumerateProcessesW)>("WTSEnumerateProcessesW");
-    const auto freeMemory = wtsApi.Procedure<decltype(WTSFreeMemory)>("WTSFreeMemory");
-    WTS_PROCESS_INFOW* list = nullptr;
-    DWORD count = 0;
-    if (enumerate == nullptr || freeMemory == nullptr ||
-        !enumerate(WTS_CURRENT_SERVER_HANDLE, 0, 1, &list, &count))
-        return {};
-    const TScopeExit release([list, freeMemory] { freeMemory(list); });
+// The processes of the list, with the image path of each process of ownSession that has Tamrix's
+// file name, when it can be opened: the search of this session's Tamrix compares full paths.
+std::vector<TSessionProcess> WithImagePaths(std::vector<TSessionProcess> processes,
+                                            std::uint32_t ownSession) {
     const std::string_view expected = ExtractFileName(ApplicationFile);
-    std::vector<TSessionProcess> processes;
-    for (DWORD i = 0; i < count; ++i) {
-        TSessionProcess process{list[i].ProcessId,
-                                list[i].SessionId,
-                                list[i].pProcessName ? Utf16ToUtf8(list[i].pProcessName) : "",
-                                {}};
-        if (process.SessionId == ownSession && SameSystemFileName(process.Name, expected)) {
-            const THandle opened(
-                OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process.ProcessId));
-            if (opened)
-                process.ImagePath = ImagePath(opened.Get()).value_or("");
-        }
-        processes.push_back(std::move(process));
+    for (TSessionProcess& process : processes) {
+        if (process.SessionId != ownSession || !SameSystemFileName(process.Name, expected))
+            continue;
+        const THandle opened(
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process.ProcessId));
+        if (opened)
+            process.ImagePath = ImagePath(opened.Get()).value_or("");
     }
     return processes;
 }
@@ -134,9 +103,21 @@ std::string ApplicationPath() {
 
 TApplication::TApplication(TLog& log, TMetrics& metrics, TIniFile& iniFile,
                            const TSettings& settings, TClock& clock,
-                           std::function<bool()> stopAsked)
+                           std::function<bool()> stopAsked, TProcessSessions& sessions,
+                           const TSettingsLayers& layers)
     : FLog(log), FMetrics(metrics), FIniFile(iniFile), FSettings(settings), FClock(clock),
-      FStopAsked(std::move(stopAsked)) {}
+      FStopAsked(std::move(stopAsked)), FSessions(sessions), FLayers(layers) {}
+
+TImageVerdict TApplication::CheckApplication(HANDLE process, std::uint32_t processId) {
+    const std::optional<std::uint32_t> session = FSessions.SessionOf(processId);
+    const std::optional<std::uint32_t> ownSession = FSessions.SessionOf(GetCurrentProcessId());
+    if (!session || !ownSession)
+        return ImageQueryFailed(GetLastError());
+    const std::optional<std::string> image = ImagePath(process);
+    if (!image)
+        return ImageQueryFailed(GetLastError());
+    return ImageVerdict(processId, *image, *session == *ownSession, SameSystemFileName);
+}
 
 void TApplication::BeginRestart() noexcept {
     FFollowed.Reset();
@@ -219,7 +200,7 @@ std::vector<std::string> TApplication::HangSite(bool mainThreadHang) noexcept {
         std::string refusal;
         const TRecorded recorded = LocateRecorded(
             PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ,
-            refusal);
+            TNoIdReason::NoneRecorded, refusal);
         if (!recorded.Process) {
             site.Lines.push_back(HangSiteFailedLine(refusal));
         } else {
@@ -283,11 +264,12 @@ void TApplication::Find() {
     FLookTick = FClock.Ticks();
     std::uint32_t processId = 0;
     try {
-        processId = ReadProcessId(FIniFile);
+        processId = FLayers.ProcessId(FIniFile);
     } catch (const EIniFileException&) {
         // Held for longer: none is followed until the next look, a second from now.
+        return;
     }
-    if (processId == 0)
+    if (processId == 0 && !FLayers.FindsUnrecorded())
         return;
     if (EndedByUs(processId))
         return;
@@ -305,6 +287,8 @@ bool TApplication::EndedByUs(std::uint32_t processId) const {
 }
 
 TApplication::TLocated TApplication::Locate(std::uint32_t processId, unsigned long rights) {
+    if (processId == 0)
+        return LocateUnrecorded(rights);
     std::string refusal;
     DWORD openRefusal = ERROR_SUCCESS;
     if (THandle process(OpenProcess(rights, FALSE, processId)); !process) {
@@ -316,17 +300,34 @@ TApplication::TLocated TApplication::Locate(std::uint32_t processId, unsigned lo
             return {processId, std::move(process), {}};
         refusal = std::move(verdict.Refusal);
     }
-    DWORD ownSession = 0;
-    DWORD recordedSession = 0;
     // Only a process of another session has a stand-in (ChooseStandIn). One that is gone, or one
     // of this session, needs no list of every process on the machine, which restart_on_exit's
     // look-up for a refused id would otherwise take every second.
-    if (!ProcessIdToSessionId(GetCurrentProcessId(), &ownSession) ||
-        openRefusal == ERROR_INVALID_PARAMETER ||
-        (ProcessIdToSessionId(processId, &recordedSession) && recordedSession == ownSession))
+    const std::optional<std::uint32_t> ownSession = FSessions.SessionOf(GetCurrentProcessId());
+    if (!ownSession || openRefusal == ERROR_INVALID_PARAMETER ||
+        FSessions.SessionOf(processId) == ownSession)
         return {processId, THandle(), refusal};
-    TStandIn standIn = ChooseStandIn(processId, refusal, ownSession, ApplicationPath(),
-                                     SessionProcesses(ownSession), SameSystemFileName);
+    return OpenStandIn(processId,
+                       ChooseStandIn(processId, refusal, *ownSession, ApplicationPath(),
+                                     WithImagePaths(FSessions.Processes(), *ownSession),
+                                     SameSystemFileName),
+                       rights, refusal);
+}
+
+TApplication::TLocated TApplication::LocateUnrecorded(unsigned long rights) {
+    const std::string refusal = "no process id recorded";
+    const std::optional<std::uint32_t> ownSession = FSessions.SessionOf(GetCurrentProcessId());
+    if (!ownSession)
+        return {0, THandle(), refusal};
+    return OpenStandIn(0,
+                       ChooseByImage(refusal, *ownSession, ApplicationPath(),
+                                     WithImagePaths(FSessions.Processes(), *ownSession),
+                                     SameSystemFileName),
+                       rights, refusal);
+}
+
+TApplication::TLocated TApplication::OpenStandIn(std::uint32_t processId, TStandIn standIn,
+                                                 unsigned long rights, const std::string& refusal) {
     if (standIn.ProcessId == 0)
         return {processId, THandle(), std::move(standIn.Refusal)};
     // Opened again with the step's rights, and behind the same guard as a recorded process.
@@ -358,41 +359,27 @@ std::optional<std::uint32_t> TApplication::ExitCode(std::uint32_t now) {
 }
 
 TApplication::TRecorded TApplication::OpenRecorded(unsigned long rights, TNoIdReason noIdReason) {
-    TRecorded recorded{0, THandle()};
-    try {
-        recorded.ProcessId = ReadProcessId(FIniFile);
-    } catch (const EIniFileException& e) {
-        FLog.Write("failed - " + e.Message(), true);
-        return recorded;
-    }
-    const std::uint32_t processId = recorded.ProcessId;
-    if (processId == 0) {
-        // Nothing has failed here: the system text is that of whatever the settings read left
-        // behind as the last error.
-        FLog.Write("failed - " + (noIdReason == TNoIdReason::SystemText
-                                      ? SysErrorMessage(GetLastError())
-                                      : std::string("no process id recorded")),
-                   true);
-        return recorded;
-    }
-    TLocated located = Locate(processId, rights);
-    if (!located.Process) {
-        FLog.Write("failed - " + located.Refusal, true);
-        return recorded;
-    }
-    return {located.ProcessId, std::move(located.Process)};
+    std::string refusal;
+    TRecorded recorded = LocateRecorded(rights, noIdReason, refusal);
+    if (!recorded.Process)
+        FLog.Write("failed - " + refusal, true);
+    return recorded;
 }
 
-TApplication::TRecorded TApplication::LocateRecorded(unsigned long rights, std::string& refusal) {
+TApplication::TRecorded TApplication::LocateRecorded(unsigned long rights, TNoIdReason noIdReason,
+                                                     std::string& refusal) {
     TRecorded recorded{0, THandle()};
     try {
-        recorded.ProcessId = ReadProcessId(FIniFile);
+        recorded.ProcessId = FLayers.ProcessId(FIniFile);
     } catch (const EIniFileException& e) {
         refusal = e.Message();
         return recorded;
     }
-    if (recorded.ProcessId == 0) {
-        refusal = "no process id recorded";
+    if (recorded.ProcessId == 0 && !FLayers.FindsUnrecorded()) {
+        // Nothing has failed here: the system text is that of whatever the settings read left
+        // behind as the last error.
+        refusal = noIdReason == TNoIdReason::SystemText ? SysErrorMessage(GetLastError())
+                                                        : std::string("no process id recorded");
         return recorded;
     }
     TLocated located = Locate(recorded.ProcessId, rights);

@@ -11,7 +11,10 @@
 #include "IniFile.h"
 #include "Log.h"
 #include "Metrics.h"
+#include "ProcessGuard.h"
+#include "SessionState.h"
 #include "Settings.h"
+#include "SettingsLayers.h"
 
 #include <cstdint>
 #include <functional>
@@ -21,10 +24,12 @@
 
 class TApplication {
 public:
-    // settings and iniFile must outlive this object; stopAsked tells whether the supervisor has
-    // been asked to stop.
+    // settings, iniFile and layers must outlive this object; stopAsked tells whether the
+    // supervisor has been asked to stop; sessions tells which logon session a process runs in;
+    // layers where the process id is recorded.
     TApplication(TLog& log, TMetrics& metrics, TIniFile& iniFile, const TSettings& settings,
-                 TClock& clock, std::function<bool()> stopAsked);
+                 TClock& clock, std::function<bool()> stopAsked, TProcessSessions& sessions,
+                 const TSettingsLayers& layers);
 
     // close_timeout: asks the recorded Tamrix (behind the kill's guard) to close, then waits up to
     // close_timeout for its end, seeing a stop request within 100 ms. "Trying to close..." and
@@ -45,7 +50,8 @@ public:
     bool End(THandle process);
 
     // restart_on_exit: follows the recorded Tamrix by a handle when it runs, is Tamrix, runs in
-    // this session and is none that korvel itself ended; otherwise follows none.
+    // this session and is none that korvel itself ended (or, as each step does, its stand-in);
+    // otherwise follows none.
     void Find();
     // restart_on_exit: the exit code of the followed Tamrix once it has ended without signalling
     // its shutdown; nothing while it runs or while none is followed (then looking again at most
@@ -64,7 +70,8 @@ private:
     // when there is none (no id recorded, the settings file held for longer, another program,
     // another session, a refused open), the line ends with "failed - " and the reason, and Process
     // stays empty. Without an id the kill step's reason has always been the system text of the
-    // settings read's last error; the other steps say "no process id recorded".
+    // settings read's last error; the other steps say "no process id recorded". In the
+    // machine-wide layout an id never recorded sends each step to LocateUnrecorded.
     struct TRecorded {
         std::uint32_t ProcessId;
         THandle Process;
@@ -72,7 +79,7 @@ private:
     enum class TNoIdReason : std::uint8_t { SystemText, NoneRecorded };
     TRecorded OpenRecorded(unsigned long rights, TNoIdReason noIdReason);
     // The same for a step that writes its lines itself: the reason is given, not written.
-    TRecorded LocateRecorded(unsigned long rights, std::string& refusal);
+    TRecorded LocateRecorded(unsigned long rights, TNoIdReason noIdReason, std::string& refusal);
     // The process to act on for the recorded processId, opened with rights: the recorded one when it
     // is Tamrix of this session; when it is another session's Tamrix, this session's one found by
     // its image (ChooseStandIn). Otherwise an empty Process, and the refusal for the step's line.
@@ -82,7 +89,17 @@ private:
         std::string Refusal;
     };
     TLocated Locate(std::uint32_t processId, unsigned long rights);
+    // For an id never recorded where the layout records it (machine-wide): this session's one
+    // Tamrix found by its image (ChooseByImage); "no process id recorded" when there is none.
+    TLocated LocateUnrecorded(unsigned long rights);
+    // The stand-in chosen for processId, opened with rights behind the guard; refusal when it
+    // cannot be.
+    TLocated OpenStandIn(std::uint32_t processId, TStandIn standIn, unsigned long rights,
+                         const std::string& refusal);
     bool EndedByUs(std::uint32_t processId) const;
+    // The guard of every step that acts on a recorded process: its image must be Tamrix's and it
+    // must run in this logon session.
+    TImageVerdict CheckApplication(void* process, std::uint32_t processId);
 
     TLog& FLog;
     TMetrics& FMetrics;
@@ -90,6 +107,8 @@ private:
     const TSettings& FSettings;
     TClock& FClock;
     std::function<bool()> FStopAsked;
+    TProcessSessions& FSessions;
+    const TSettingsLayers& FLayers;
     // restart_on_exit: the Tamrix followed while one is known, and when it was last looked for.
     THandle FFollowed;
     std::uint32_t FLookTick = 0;

@@ -4,6 +4,7 @@
 #include "Handle.h"
 #include "Module.h"
 #include "PathText.h"
+#include "PrivateFile.h"
 #include "Unicode.h"
 #include "WinApi.h"
 
@@ -40,39 +41,6 @@ bool TakeText(std::string_view& text, std::string_view expected) {
         return false;
     text.remove_prefix(expected.size());
     return true;
-}
-
-// What the security functions hand out for the caller to free with LocalFree.
-struct TLocalFree {
-    void operator()(void* memory) const noexcept { LocalFree(memory); }
-};
-template <class T> using TLocalMemory = std::unique_ptr<T, TLocalFree>;
-
-// The user korvel runs as, from its process token, as a SID string ("S-1-5-21-...").
-std::wstring OwnUserSid() {
-    HANDLE raw = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw))
-        RaiseLastOSError();
-    const THandle token(raw);
-    DWORD size = 0;
-    // Asked once for the size: this first call fails by design.
-    GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
-    std::unique_ptr<BYTE[]> buffer(new BYTE[size]);
-    if (!GetTokenInformation(token.Get(), TokenUser, buffer.get(), size, &size))
-        RaiseLastOSError();
-    wchar_t* text = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid, &text))
-        RaiseLastOSError();
-    const TLocalMemory<wchar_t> owned(text);
-    return text;
-}
-
-TLocalMemory<void> PrivateFileSecurity(const std::wstring& user) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            DumpSecurityText(user).c_str(), SDDL_REVISION_1, &descriptor, nullptr))
-        RaiseLastOSError();
-    return TLocalMemory<void>(descriptor);
 }
 
 // The SID string of the owner that GetNamedSecurityInfoW or GetSecurityInfo gave (result), and
@@ -120,12 +88,6 @@ MINIDUMP_TYPE DumpType(std::uint32_t level) {
 }
 
 } // namespace
-
-// A full memory image holds whatever Tamrix had in memory, so a dump must not take what the log
-// folder grants (the machine-wide install lets every user modify it).
-std::wstring DumpSecurityText(const std::wstring& userSid) {
-    return L"O:" + userSid + L"D:P(A;;FA;;;" + userSid + L")(A;;FA;;;SY)(A;;FA;;;BA)";
-}
 
 std::string HangDumpFileName(const TTimestampParts& localTime, std::uint32_t processId,
                              std::uint32_t sequence) {
@@ -178,9 +140,11 @@ std::string WriteHangDump(void* process, std::uint32_t processId, std::uint32_t 
     GetLocalTime(&now);
     const TTimestampParts time{now.wYear, now.wMonth,  now.wDay,
                                now.wHour, now.wMinute, now.wSecond};
-    const std::wstring user = OwnUserSid();
-    const TLocalMemory<void> security = PrivateFileSecurity(user);
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, security.get(), FALSE};
+    // A full memory image holds whatever Tamrix had in memory, so a dump must not take what the
+    // log folder grants (the machine-wide install lets every user add files to it).
+    const TPrivateFileSecurity security;
+    const std::wstring& user = security.User();
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, security.Descriptor(), FALSE};
     // Only a file this call creates is written: an existing partial name may have been put there
     // by another user, whose file would keep its owner and DACL through the dump and the rename.
     // Such a name is passed by, as the rename below passes by a finished dump's.

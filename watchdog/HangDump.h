@@ -30,10 +30,6 @@ bool IsPartialDumpFileName(std::string_view name);
 // The dumps to delete so that the newest keep remain, oldest first.
 std::vector<std::string> DumpsBeyond(std::vector<TFoundFile> dumps, std::uint32_t keep);
 
-// The security descriptor, in SDDL, that a dump is created with: owned by userSid (a SID string),
-// open to that user, SYSTEM and the Administrators only, its DACL protected (nothing inherited).
-std::wstring DumpSecurityText(const std::wstring& userSid);
-
 // Supervisor thread. Writes a minidump of process into folder and gives its file name. The file is
 // owned by korvel's user and open to that user, SYSTEM and the Administrators only. level 1:
 // every thread's stack, thread and handle data, the module list; level 2: all memory as well. The

@@ -1,13 +1,15 @@
 #include "InstallLayout.h"
 
 #include "Errors.h"
+#include "KorvelProtocol.h"
 #include "Module.h"
 #include "PathText.h"
+#include "Registry.h"
 #include "Unicode.h"
 #include "WinApi.h"
 
-#include <algorithm>
 #include <iterator>
+#include <optional>
 
 std::string SettingsFileName() {
     return ChangeFileExt(ModuleFileName(), ".ini");
@@ -48,42 +50,25 @@ bool SameSystemFileName(std::string_view a, std::string_view b) {
                                 static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
 }
 
-TImageVerdict ImageVerdict(std::uint32_t processId, std::string_view imagePath, bool ownSession,
-                           TSameFileName sameFileName) {
-    if (!ownSession)
-        return {false, "process " + std::to_string(processId) + " runs in another logon session"};
-    const std::string_view found = ExtractFileName(imagePath);
-    const std::string_view expected = ExtractFileName(ApplicationFile);
-    if (sameFileName(found, expected))
-        return {true, {}};
-    return {false, "process " + std::to_string(processId) + " is " + std::string(found) + ", not " +
-                       std::string(expected)};
+bool NamesFolder(std::string_view value, std::string_view folder, TSameFileName sameFileName) {
+    const auto withoutSeparator = [](std::string_view path) {
+        if (!path.empty() && path.back() == '\\')
+            path.remove_suffix(1);
+        return path;
+    };
+    value = withoutSeparator(value);
+    return !value.empty() && sameFileName(value, withoutSeparator(folder));
 }
 
-TImageVerdict ImageQueryFailed(std::uint32_t errorCode) {
-    return {false, ReasonText(errorCode)};
-}
-
-TStandIn ChooseStandIn(std::uint32_t recordedId, std::string_view recordedRefusal,
-                       std::uint32_t ownSession, std::string_view applicationPath,
-                       const std::vector<TSessionProcess>& processes, TSameFileName sameFileName) {
-    const std::string_view expected = ExtractFileName(ApplicationFile);
-    const auto recorded =
-        std::find_if(processes.begin(), processes.end(),
-                     [&](const TSessionProcess& p) { return p.ProcessId == recordedId; });
-    const TStandIn refused{0, std::string(recordedRefusal)};
-    if (recorded == processes.end() || recorded->SessionId == ownSession ||
-        !sameFileName(recorded->Name, expected))
-        return refused;
-    std::vector<std::uint32_t> found;
-    for (const TSessionProcess& p : processes)
-        if (p.SessionId == ownSession && !p.ImagePath.empty() &&
-            sameFileName(p.ImagePath, applicationPath))
-            found.push_back(p.ProcessId);
-    if (found.size() == 1)
-        return {found.front(), {}};
-    if (found.empty())
-        return refused;
-    return {0, refused.Refusal + "; " + std::to_string(found.size()) +
-                   " processes of this session are " + std::string(expected) + ", none chosen"};
+TLayout OwnLayout() {
+    try {
+        const std::optional<std::string> folder =
+            ReadRegistryText(TRegistryRoot::LocalMachine, KorvelProtocol::MachineWideKey,
+                             KorvelProtocol::MachineWideFolderValue);
+        if (folder && NamesFolder(*folder, ExtractFileDir(ModuleFileName()), SameSystemFileName))
+            return TLayout::MachineWide;
+    } catch (const EOSError&) {
+        // korvel's own path unknown: no folder to compare, and everything as in a layout of one.
+    }
+    return TLayout::SingleUser;
 }

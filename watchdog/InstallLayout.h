@@ -1,11 +1,10 @@
-// Where korvel finds everything. It makes its own folder the current directory at start, so that
-// the relative names below rest on it wherever it was started from.
+// Where korvel finds everything, in each of its two layouts. It makes its own folder the current
+// directory at start, so that the relative names below rest on it wherever it was started from.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 // The supervised application, one folder above korvel.
 inline constexpr const char* ApplicationFile = "..\\Tamrix.exe";
@@ -31,55 +30,24 @@ std::string SettingsFileName();
 // is all the program can do about it.
 void EnterOwnDirectory() noexcept;
 
-// Whether a process is Tamrix and korvel's to act on, for the kill, the dump and the look-up of
-// restart_on_exit. Process ids are reused as soon as a process has gone: after a crash or a reboot
-// the recorded id may name any other program of the user's. And korvel.ini of a machine-wide
-// install is shared by every user signed in: the id may name another user's Tamrix, which that
-// user's own korvel supervises.
-struct TImageVerdict {
-    bool IsApplication = false;
-    std::string Refusal; // why the process is left alone; empty for Tamrix
-};
-
 // Whether two file names are one, as the file system compares them: ordinal, letter case not
 // compared, in any script.
 using TSameFileName = bool (*)(std::string_view a, std::string_view b);
 bool SameSystemFileName(std::string_view a, std::string_view b);
 
-// From what the system told of the process: its image path, and whether it runs in korvel's own
-// logon session. Tamrix when it does and the file name is ApplicationFile's by sameFileName, from
-// any folder (its user may have started it from elsewhere).
-TImageVerdict ImageVerdict(std::uint32_t processId, std::string_view imagePath, bool ownSession,
-                           TSameFileName sameFileName);
+// The two layouts. SingleUser: korvel.ini beside korvel.exe is its user's own, written back at each
+// start of Tamrix and where Tamrix records its process id. MachineWide: korvel runs in every user's
+// session from a folder that only administrators may change, and korvel.ini is their policy, read
+// only; what one user's korvel learns, and Tamrix records, goes to that user's own place
+// (UserPlace.h).
+enum class TLayout : std::uint8_t { SingleUser, MachineWide };
 
-// When the system could not tell the image or the session: never Tamrix. The refusal is the
-// system's text for the error, or names the code when the system has none.
-TImageVerdict ImageQueryFailed(std::uint32_t errorCode);
+// Whether value, the machine-wide folder as the registry holds it, names folder: compared as the
+// file system compares names, letter case not compared, a trailing backslash on either side
+// ignored. An empty value names no folder.
+bool NamesFolder(std::string_view value, std::string_view folder, TSameFileName sameFileName);
 
-// One process as the system's list of every session's processes tells it, without opening it
-// (another user's korvel may not open it). ImagePath: the full path of the image, told only for
-// processes of this session with Tamrix's file name, and only when the process could be opened.
-struct TSessionProcess {
-    std::uint32_t ProcessId = 0;
-    std::uint32_t SessionId = 0;
-    std::string Name;
-    std::string ImagePath;
-};
-
-// What korvel acts on when the recorded process is refused: a process id, or 0 and the refusal for
-// the step's line.
-struct TStandIn {
-    std::uint32_t ProcessId = 0;
-    std::string Refusal;
-};
-
-// The settings file of a machine-wide install is shared by every user signed in, so the recorded
-// id may be that of another session's Tamrix while this session's own runs unrecorded. Only then
-// (the recorded id names a process of another session with Tamrix's file name) korvel acts on this
-// session's Tamrix instead, found by its image: applicationPath, ApplicationFile's full path. When
-// several run, none is chosen: korvel cannot tell which one stopped its heartbeats, and it would
-// kill one that is not hung. Every other refusal (another program, a process gone) stands as
-// recordedRefusal says.
-TStandIn ChooseStandIn(std::uint32_t recordedId, std::string_view recordedRefusal,
-                       std::uint32_t ownSession, std::string_view applicationPath,
-                       const std::vector<TSessionProcess>& processes, TSameFileName sameFileName);
+// korvel's own layout: MachineWide when the machine-wide folder value (KorvelProtocol.h) names the
+// folder of korvel.exe, SingleUser otherwise (no value, another folder, the path unknown). Read
+// once, at korvel's start.
+TLayout OwnLayout();

@@ -11,11 +11,16 @@
 #include "Module.h"
 #include "Monitor.h"
 #include "ScopeExit.h"
+#include "SessionState.h"
 #include "Settings.h"
+#include "SettingsLayers.h"
+#include "UserPlace.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -38,13 +43,16 @@ std::string ErrorBoxLine(std::string_view text) {
 // error_box=0: the report goes where someone will read it later, and korvel ends at once. The log
 // and the event log are opened afresh: the main block's own are gone by the time the error has
 // passed out of it.
-void ReportErrorsUnattended(const std::string& logFileName, bool eventLog) {
-    SetUnattendedReport([logFileName, eventLog](const std::string& text) {
+void ReportErrorsUnattended(const std::string& logFileName, bool eventLog, bool privateLog) {
+    SetUnattendedReport([logFileName, eventLog, privateLog](const std::string& text) {
         try {
             const std::string line = ErrorBoxLine(text);
             const TEventLog events(eventLog);
             events.Report(line);
-            TLog(logFileName, true).Write(line, true);
+            TLog log(logFileName, true);
+            if (privateLog)
+                log.MakeFilesPrivate();
+            log.Write(line, true);
         } catch (...) {
             // Nowhere left to tell; the exit code still does.
         }
@@ -70,6 +78,23 @@ TWake WaitForEvent(TEventMember role, TLog& log, TMetrics& metrics, void* other)
     return otherFirst ? TWake::Other : TWake::Event;
 }
 
+// What the keys of section Log govern, from this line on: the log's name and bound, the event log
+// and the error box. Before korvel's first line, and again for keys that a held korvel.ini kept
+// from korvel's start; those were the defaults then, so an event log or a report without a box is
+// only ever turned on here, never off.
+void ApplyLogSettings(const TLogSettings& settings, bool privateLog, TLog& log,
+                      std::optional<TEventLog>& eventLog) {
+    const std::string logFileName = OwnLogFileName(settings.PerSession);
+    log.SetFileName(logFileName);
+    log.SetRotation(std::uint64_t{settings.MaxSizeKb} * 1024, settings.Keep);
+    if (settings.EventLog && !eventLog) {
+        eventLog.emplace(true);
+        log.SetLineObserver([&eventLog](std::string_view line) { eventLog->Report(line); });
+    }
+    if (!settings.ErrorBox)
+        ReportErrorsUnattended(logFileName, settings.EventLog, privateLog);
+}
+
 // korvel's executable was renamed aside by an upgrade or a removal: this korvel ends, at a moment
 // when no restart is under way, and the logon task starts the new one (or none). A supervisor
 // still held ends after its current pass; Tamrix runs on meanwhile.
@@ -82,8 +107,10 @@ void Leave(TLog& log, std::unique_ptr<TMonitor>& monitor) {
     log.Write("Korvel's executable was replaced or removed.", true);
 }
 
+// readLateStartKeys runs at each start of Tamrix while no supervisor runs.
 void RunMainLoop(TLog& log, TMetrics& metrics, std::unique_ptr<TMonitor>& monitor,
-                 TExecutableWatch& watch) {
+                 TExecutableWatch& watch, TSettingsLayers& layers,
+                 const std::function<void()>& readLateStartKeys) {
     for (;;) {
         const TWake start = WaitForEvent(&TKorvelEvents::Startup, log, metrics, watch.Changed());
         if (start == TWake::Other && watch.Gone())
@@ -92,11 +119,12 @@ void RunMainLoop(TLog& log, TMetrics& metrics, std::unique_ptr<TMonitor>& monito
             continue;
         // Aside: a supervisor left running by a failed wait may have a step line open.
         log.WriteAside("Process detected.");
-        metrics.TamrixRunning(true);
         // Only after a failed wait for the shutdown is a supervisor still held here; two never
         // run at once.
         monitor.reset();
-        monitor = std::make_unique<TMonitor>(log, metrics);
+        readLateStartKeys();
+        metrics.TamrixRunning(true);
+        monitor = std::make_unique<TMonitor>(log, metrics, layers);
 
         // Once korvel's executable is gone, the shutdown is waited for beside the supervisor's end
         // between two passes.
@@ -151,34 +179,41 @@ int RunKorvel() {
     // rename it aside.
     TExecutableWatch watch(ModuleFileName());
     EnterOwnDirectory();
+    TSettingsLayers layers(OwnLayout(), TUserPlace(), OwnSessionId());
+    // A log folder that every user's korvel writes into.
+    const bool privateLog = layers.Layout() == TLayout::MachineWide;
     // Read once, before the first line: the log's bound applies from that line on. Whatever holds
     // the file, korvel starts.
     const TIniFile settingsFile(SettingsFileName());
-    const TStartSettings startSettings = TStartSettings::Load(settingsFile);
-    const TLogSettings& logSettings = startSettings.Log;
-    const TMetricsSettings& metricsSettings = startSettings.Metrics;
-    const std::string logFileName = OwnLogFileName(logSettings.PerSession);
-    if (!logSettings.ErrorBox)
-        ReportErrorsUnattended(logFileName, logSettings.EventLog);
+    const TLoaded<TStartSettings> start = layers.LoadStart(settingsFile);
     // Outlives the log, whose last line it may report.
-    const TEventLog eventLog(logSettings.EventLog);
-    TLog log(logFileName, true);
-    log.SetRotation(std::uint64_t{logSettings.MaxSizeKb} * 1024, logSettings.Keep);
-    if (logSettings.EventLog)
-        log.SetLineObserver([&eventLog](std::string_view line) { eventLog.Report(line); });
+    std::optional<TEventLog> eventLog;
+    TLog log(OwnLogFileName(start.Settings.Log.PerSession), true);
+    if (privateLog)
+        log.MakeFilesPrivate();
+    ApplyLogSettings(start.Settings.Log, privateLog, log, eventLog);
     log.Write("Korvel started.", true);
+    for (const std::string& line : start.Lines)
+        log.Write(line, true);
     // The last line, on the way out of the loop and when an error passes out of it, even one of
     // the metrics writer's making.
     const TScopeExit closing([&] { log.Write("Korvel shut down.", true); });
     // Outlives the supervisor, and writes its last file (and any line about it) before the last
     // line.
-    TMetrics metrics(log, metricsSettings.TextfileFolder);
+    TMetrics metrics(log, start.Settings.Metrics.TextfileFolder);
     std::unique_ptr<TMonitor> monitor;
     const TScopeExit stopping([&] {
         monitor.reset();
         metrics.TamrixRunning(false);
     });
-    RunMainLoop(log, metrics, monitor, watch);
+    RunMainLoop(log, metrics, monitor, watch, layers, [&] {
+        if (const auto late = layers.LoadLateStart(settingsFile)) {
+            ApplyLogSettings(late->Settings.Log, privateLog, log, eventLog);
+            for (const std::string& line : late->Lines)
+                log.Write(line, true);
+            metrics.Start(log, late->Settings.Metrics.TextfileFolder);
+        }
+    });
     // Ended by itself: an old file would read as a korvel that was killed.
     metrics.Withdraw();
     return 0;

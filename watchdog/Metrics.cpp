@@ -257,7 +257,12 @@ TMetricsOwner ThisOwner() {
 
 TMetrics::TMetrics(TLog& log, const std::string& folder, TClock& clock, TSessionState& session,
                    const std::optional<TMetricsOwner>& owner) {
-    if (folder.empty())
+    Start(log, folder, clock, session, owner);
+}
+
+void TMetrics::Start(TLog& log, const std::string& folder, TClock& clock, TSessionState& session,
+                     const std::optional<TMetricsOwner>& owner) {
+    if (folder.empty() || FWriter)
         return;
     DWORD sessionId = 0;
     if (!ProcessIdToSessionId(GetCurrentProcessId(), &sessionId))

@@ -59,6 +59,13 @@ public:
     TMetrics(const TMetrics&) = delete;
     TMetrics& operator=(const TMetrics&) = delete;
 
+    // Main thread, while no other thread counts: an instance that is off starts the writer on
+    // folder, as the constructor does; the figures start then. Does nothing when folder is empty
+    // or the writer runs already. For a folder that a held korvel.ini kept from korvel's start.
+    void Start(TLog& log, const std::string& folder, TClock& clock = SystemClock(),
+               TSessionState& session = SystemSession(),
+               const std::optional<TMetricsOwner>& owner = std::nullopt);
+
     // One process-wide instance that is off, for a supervisor built without metrics.
     static TMetrics& Off();
 

@@ -14,15 +14,19 @@
 #include <string>
 #include <utility>
 
-TMonitor::TMonitor(TLog& log, TMetrics& metrics)
-    : TMonitor(log, SettingsFileName(), SystemClock(), metrics) {}
+TMonitor::TMonitor(TLog& log, TMetrics& metrics, TSettingsLayers& layers)
+    : TMonitor(log, SettingsFileName(), SystemClock(), metrics, SystemSession(),
+               SystemProcessSessions(), layers) {}
 
 TMonitor::TMonitor(TLog& log, std::string settingsFileName, TClock& clock, TMetrics& metrics,
-                   TSessionState& session)
+                   TSessionState& session, TProcessSessions& processSessions,
+                   TSettingsLayers& layers)
     : TBetterThread(clock), FLog(log), FMetrics(metrics),
       FIniFile(std::make_unique<TIniFile>(std::move(settingsFileName), clock)), FClock(clock),
-      FSession(session),
-      FApplication(log, metrics, *FIniFile, FSettings, clock, [this] { return Terminated(); }) {
+      FSession(session), FLayers(layers),
+      FApplication(
+          log, metrics, *FIniFile, FSettings, clock, [this] { return Terminated(); },
+          processSessions, layers) {
     // Should this raise, the base destructor stops the still suspended thread before its body
     // ever runs.
     LoadSettings();
@@ -40,9 +44,12 @@ TMonitor::~TMonitor() {
 }
 
 void TMonitor::LoadSettings() {
-    FSettings = TSettings::Load(*FIniFile);
+    const TLoaded<TSettings> loaded = FLayers.LoadSupervisor(*FIniFile);
+    FSettings = loaded.Settings;
     FStartupTimeout = FSettings.StartupTimeout;
     FMetrics.StartupTimeout(FStartupTimeout);
+    for (const std::string& line : loaded.Lines)
+        FLog.Write(line, true);
 }
 
 void TMonitor::ReportEventError(WaitResult result, const TEvent& event, TLog& log,
@@ -219,7 +226,7 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
         FApplication.Find();
     // What this restart learnt is the starting point of the next one, here or in the next
     // supervisor.
-    TSettings::WriteStartupTimeout(*FIniFile, FStartupTimeout);
+    FLayers.KeepStartupTimeout(*FIniFile, FStartupTimeout);
     return true;
 }
 
@@ -253,7 +260,7 @@ void TMonitor::GiveUp() {
         if (!stopped)
             TKorvelEvents::KorvelEvents()->Shutdown().SetEvent();
     });
-    Survive([&] { TSettings::WriteStartupTimeout(*FIniFile, FStartupTimeout); });
+    Survive([&] { FLayers.KeepStartupTimeout(*FIniFile, FStartupTimeout); });
     // The line stays, but a stop is no failure to report to the event log.
     constexpr const char* Failed = "Restart failed. Please run the application manually.";
     if (stopped) {

@@ -20,6 +20,7 @@
 #include "Metrics.h"
 #include "SessionState.h"
 #include "Settings.h"
+#include "SettingsLayers.h"
 #include "Throttle.h"
 
 #include <atomic>
@@ -33,13 +34,16 @@
 
 class TMonitor : public TBetterThread {
 public:
-    // Main thread. Loads the settings from the file beside the executable (writing each back) and
-    // starts the thread. Raises EIniFileException when a setting cannot be written back; the
-    // thread then never runs its body. metrics counts what it does.
-    explicit TMonitor(TLog& log, TMetrics& metrics = TMetrics::Off());
-    // The same on a given settings file, clock and session.
+    // Main thread. Loads the settings from the file beside the executable, as layers says for its
+    // layout (single-user: writing each back), writes the lines the load gave, and starts the
+    // thread. Raises EIniFileException when a setting cannot be written back; the thread then never
+    // runs its body. metrics counts what it does. layers outlives the supervisor.
+    TMonitor(TLog& log, TMetrics& metrics, TSettingsLayers& layers);
+    // The same on a given settings file, clock, session and sessions of processes.
     TMonitor(TLog& log, std::string settingsFileName, TClock& clock,
-             TMetrics& metrics = TMetrics::Off(), TSessionState& session = SystemSession());
+             TMetrics& metrics = TMetrics::Off(), TSessionState& session = SystemSession(),
+             TProcessSessions& processSessions = SystemProcessSessions(),
+             TSettingsLayers& layers = TSettingsLayers::SingleUser());
     // Main thread. Stops the thread without a time limit (a restart under way runs to the end of
     // its current start-up wait), then releases the settings file.
     ~TMonitor() override;
@@ -122,6 +126,7 @@ private:
     std::uint32_t FStartupTimeout = 0;
     TClock& FClock;
     TSessionState& FSession;
+    TSettingsLayers& FLayers;
     TCrashBackoff FBackoff;
     // A restart has been held during the current end of the session.
     bool FRestartHeld = false;

@@ -6,8 +6,26 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class TIniFile;
+
+// A value of korvel.ini that korvel had to correct, as read where nothing is written back: the
+// text found and the value used instead.
+struct TCorrection {
+    std::string Section;
+    std::string Key;
+    std::string Found;
+    std::uint32_t Used = 0;
+    bool Number = false; // a number, out of the key's range; else not a number at all
+
+    bool operator==(const TCorrection&) const = default;
+};
+using TCorrections = std::vector<TCorrection>;
+
+// "korvel.ini [Options] main_timeout=abc is not a number: 60 is used." or
+// "korvel.ini [Options] main_timeout=0 is out of range: 1 is used."
+std::string CorrectionLine(const TCorrection& correction);
 
 struct TSettings {
     // The defaults, which a missing file, key or unreadable value gives. Seconds, except AutoExit.
@@ -32,6 +50,11 @@ struct TSettings {
     // ones are neither read nor written.
     static TSettings Load(TIniFile& file);
 
+    // The same values by the same rules, from a file that is never written: each value that had to
+    // be corrected (out of range, or not a number) is added to corrections. Raises
+    // EIniFileException when the file stays held.
+    static TSettings Read(const TIniFile& file, TCorrections& corrections);
+
     // What a restart has learnt, kept for the next one. Raises EIniFileException when refused.
     static void WriteStartupTimeout(TIniFile& file, std::uint32_t seconds);
 
@@ -54,8 +77,11 @@ struct TLogSettings {
 
     // Reads the keys by the rules of the other sections (unsigned, clamped into range). A
     // missing file gives the defaults and stays missing. Raises EIniFileException when the file
-    // stays held.
-    static TLogSettings Load(const TIniFile& file);
+    // stays held. With corrections, each value corrected is added to them. ownLogOnly: per_session
+    // is 1 whatever the file says (0 is a value corrected), for a log folder that every user's
+    // korvel writes into.
+    static TLogSettings Load(const TIniFile& file, TCorrections* corrections = nullptr,
+                             bool ownLogOnly = false);
 };
 
 // Section Metrics: korvel's figures as a file for a metrics collector. Read once when korvel
@@ -69,12 +95,15 @@ struct TMetricsSettings {
 };
 
 // Everything korvel reads before its first line. Korvel starts whatever holds the file: a file held
-// for longer than the read's own wait gives the defaults for this run, and nothing is logged.
+// for longer than the read's own wait gives the defaults, and Held says so.
 struct TStartSettings {
     TLogSettings Log;
     TMetricsSettings Metrics;
+    bool Held = false; // the file stayed held: these are the defaults, nothing was read
 
-    static TStartSettings Load(const TIniFile& file);
+    // corrections and ownLogOnly as for TLogSettings::Load.
+    static TStartSettings Load(const TIniFile& file, TCorrections* corrections = nullptr,
+                               bool ownLogOnly = false);
 };
 
 // The process id Tamrix recorded: the low 32 bits of process_id read as a 64-bit integer; 0 when

@@ -1,7 +1,8 @@
 // SampleApp: the smallest application that korvel can supervise, for integrators to copy.
 //
 // What korvel needs from the application, all through TKorvelLink:
-//   1. record the process id in korvel's INI file, so that korvel can terminate a hung instance;
+//   1. record the process id where korvel reads it (its INI file; in a machine-wide install, the
+//      user's own place in the registry), so that korvel can terminate a hung instance;
 //   2. signal the start;
 //   3. pulse the main thread more often than main_timeout, from the main thread itself;
 //   4. pulse the call stream more often than call_stream_timeout, from the thread that serves it;
@@ -109,8 +110,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (!link.IsOpen())
         return 1;
     // The id first: from the moment korvel knows of this instance it may have to terminate it.
-    // Should the write fail, korvel can still relaunch, but not terminate, this instance. The folder
-    // as wide text, so that any user's folder name is found.
+    // Should the record fail, korvel can still relaunch, but not terminate, this instance (in a
+    // machine-wide install it then looks for it by its image). The folder as wide text, so that
+    // any user's folder name is found. The kit itself knows where the id goes.
     TKorvelLink::RecordProcessId(TKorvelLink::WatchdogIniPath(ownFolder));
     link.SignalStartup();
 

@@ -4,9 +4,12 @@
 #include "Errors.h"
 #include "FindFiles.h"
 #include "Handle.h"
+#include "Registry.h"
 #include "ScopeExit.h"
 #include "support/Deadline.h"
+#include "support/FileSecurity.h"
 #include "support/KorvelLayout.h"
+#include "support/MachineWideBed.h"
 #include "support/MessageBoxes.h"
 #include "support/Processes.h"
 #include "support/SharedFile.h"
@@ -784,6 +787,125 @@ TEST_P(KorvelReplacedTest, DuringARestartEndsOnceTheRestartIsDone) {
 }
 
 INSTANTIATE_TEST_SUITE_P(NewFileOrNone, KorvelReplacedTest, ::testing::Bool());
+
+// A korvel.ini held when korvel starts: [Log] and [Metrics] are read at the next start of Tamrix,
+// with a line, and hold from then on. The metrics file appears, and error_box=0 keeps the box away
+// from the error that a second hold brings.
+TEST_F(KorvelTest, StartKeysHeldAtTheStartTakeEffectAtTheNextStartOfTamrix) {
+    TKorvelLayout layout;
+    const std::string metrics = layout.Temp().MakeDir("metrics");
+    layout.WriteIni("[Options]\r\nauto_exit=0\r\n[Log]\r\nerror_box=0\r\n[Metrics]\r\n"
+                    "textfile_folder=" +
+                    metrics + "\r\n");
+    THandle held = HoldOpenWithoutSharing(layout.IniPath());
+    TChildProcess& korvel = layout.StartKorvel();
+    ExpectLogLine(layout, "Korvel started.");
+    held.Reset();
+    TKorvelLayout::SetTamrixEvent(Startup);
+    ExpectLogLine(layout, "Start settings read late: [Log] and [Metrics] in force from now on.");
+    DWORD session = 0;
+    ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
+    const std::string file = metrics + "\\korvel-" + std::to_string(session) + ".prom";
+    EXPECT_TRUE(WaitUntil([&] { return TTempDir::FileExists(file); }, Patience));
+    ASSERT_TRUE(WaitForOptions(layout));
+    SignalShutdown();
+    ExpectLogLine(layout, "Shutdown detected.");
+    held = HoldOpenWithoutSharing(layout.IniPath());
+    TKorvelLayout::SetTamrixEvent(Startup);
+    ExpectExitCode(korvel, 1);
+    EXPECT_FALSE(HasMessageBox(korvel.ProcessId()));
+    const std::vector<std::string> lines = layout.LogLines();
+    ASSERT_EQ(lines.size(), 8u) << Joined(lines);
+    EXPECT_THAT(std::vector<std::string>(lines.begin(), lines.end() - 1),
+                ElementsAre("Log created", "Korvel started.", "Process detected.",
+                            "Start settings read late: [Log] and [Metrics] in force from now on.",
+                            "Shutdown detected.", "Process detected.", "Korvel shut down."));
+    EXPECT_TRUE(lines.back().starts_with("Application Error: ")) << lines.back();
+}
+
+// ---- The machine-wide layout: the package names korvel's folder in the registry ----
+
+// Through a hang restart korvel.ini, the administrators' policy, stays byte for byte as it was and
+// a value it had to correct is named; the start-up timeout comes from the user's place, over
+// korvel.ini's, and what the restart learnt goes back there; the log is this session's own and
+// open to its user only.
+TEST_F(KorvelTest, MachineWideHangRestartLeavesKorvelIniAsItWas) {
+    TKorvelLayout layout;
+    const TMachineWideBed bed(layout.KorvelDir() + "\\");
+    layout.UseSessionLog();
+    const std::string ini =
+        "[Options]\r\nstartup_timeout=20\r\nmain_timeout=1\r\ncall_stream_timeout=0\r\n";
+    layout.WriteIni(ini);
+    WriteRegistryNumber(TRegistryRoot::CurrentUser, "Software\\korvel", "startup_timeout", 5);
+    layout.WriteScript({{"launch.1.main_stop_ms", 1500}, {"launch.2.shutdown_ms", 3000}});
+    TChildProcess& korvel = layout.StartKorvel();
+    ExpectLogLine(layout, "Korvel started.");
+    layout.StartTamrix();
+    ExpectExitCode(korvel, 0);
+    EXPECT_THAT(
+        layout.LogLines(),
+        ElementsAre("Log created", "Korvel started.", "Process detected.",
+                    "korvel.ini [Options] call_stream_timeout=0 is out of range: 1 is used.",
+                    "Main thread not responding.", "Trying to kill...success",
+                    "Trying to start...wait 4 sec...success", "Shutdown detected.",
+                    "Korvel shut down."));
+    EXPECT_EQ(TTempDir::ReadFile(layout.IniPath()), ini);
+    EXPECT_EQ(ReadRegistryNumber(TRegistryRoot::CurrentUser, "Software\\korvel", "startup_timeout"),
+              std::optional<std::uint32_t>(4));
+    EXPECT_FALSE(TTempDir::FileExists(layout.LogsDir() + "\\korvel.log"));
+    const TFileSecurity security = FileSecurity(layout.LogPath());
+    EXPECT_EQ(security.Owner, ProcessUserSid());
+    EXPECT_FALSE(security.Grantees.empty());
+    for (const std::string& grantee : security.Grantees)
+        EXPECT_THAT(grantee, ::testing::AnyOf("owner", "SY", "BA"));
+}
+
+// A Tamrix built with an older kit records no id where the machine-wide korvel reads it: korvel
+// finds this session's one Tamrix by its image, kills it and starts it again.
+TEST_F(KorvelTest, MachineWideTamrixThatRecordsNoIdIsFoundAndRestarted) {
+    TKorvelLayout layout;
+    const TMachineWideBed bed(layout.KorvelDir());
+    layout.UseSessionLog();
+    layout.WriteIni("[Options]\r\nmain_timeout=1\r\n");
+    layout.WriteScript(
+        {{"record_pid", 0}, {"launch.1.main_stop_ms", 1500}, {"launch.2.shutdown_ms", 3000}});
+    TChildProcess& korvel = layout.StartKorvel();
+    ExpectLogLine(layout, "Korvel started.");
+    TChildProcess& tamrix = layout.StartTamrix();
+    ASSERT_TRUE(tamrix.WaitForExit(Patience));
+    EXPECT_EQ(tamrix.ExitCode(), std::optional<std::uint32_t>(12345));
+    ExpectExitCode(korvel, 0);
+    EXPECT_THAT(layout.LogLines(),
+                ElementsAre("Log created", "Korvel started.", "Process detected.",
+                            "Main thread not responding.", "Trying to kill...success",
+                            "Trying to start...wait 19 sec...success", "Shutdown detected.",
+                            "Korvel shut down."));
+    EXPECT_EQ(CountTrace(layout.Trace(), "started"), 2u);
+}
+
+// A korvel.ini held for writing, as any user who may read it can hold it: the machine-wide korvel
+// runs on the defaults and says so, at its start and at Tamrix's, and never ends for it.
+TEST_F(KorvelTest, MachineWideHeldKorvelIniIsNotFatal) {
+    TKorvelLayout layout;
+    const TMachineWideBed bed(layout.KorvelDir());
+    layout.UseSessionLog();
+    layout.WriteIni("[Options]\r\nmain_timeout=1\r\n");
+    THandle held = HoldOpenWithoutSharing(layout.IniPath());
+    TChildProcess& korvel = layout.StartKorvel();
+    const std::string notRead =
+        "Settings not read - Unable to read " + layout.IniPath() + "; the defaults are in force.";
+    ExpectLogLine(layout, notRead);
+    TKorvelLayout::SetTamrixEvent(Startup);
+    ExpectLogLine(layout, notRead, 2);
+    EXPECT_FALSE(HasMessageBox(korvel.ProcessId()));
+    EXPECT_TRUE(korvel.IsRunning());
+    held.Reset();
+    SignalShutdown();
+    ExpectExitCode(korvel, 0);
+    EXPECT_THAT(layout.LogLines(),
+                ElementsAre("Log created", "Korvel started.", notRead, "Process detected.", notRead,
+                            "Shutdown detected.", "Korvel shut down."));
+}
 
 std::uint64_t CpuTime100ns(HANDLE process) {
     FILETIME creation{}, exit{}, kernel{}, user{};

@@ -93,6 +93,15 @@ TChildProcess& TKorvelLayout::StartTamrix() {
     return *FChildren.back();
 }
 
+void TKorvelLayout::UseSessionLog() {
+    wchar_t user[257];
+    DWORD length = 257;
+    DWORD session = 0;
+    if (!GetUserNameW(user, &length) || !ProcessIdToSessionId(GetCurrentProcessId(), &session))
+        RaiseLastOSError();
+    FLogName = "korvel-" + Utf16ToUtf8(user) + "-" + std::to_string(session) + ".log";
+}
+
 std::string TKorvelLayout::ReadLog() const {
     return ReadSharedFile(LogPath()).value_or("");
 }

@@ -46,7 +46,10 @@ public:
     const std::string& KorvelExe() const noexcept { return FKorvelExe; }
     const std::string& TamrixExe() const noexcept { return FTamrixExe; }
     std::string LogsDir() const { return FAppDir + "\\logs"; }
-    std::string LogPath() const { return LogsDir() + "\\korvel.log"; }
+    // The log the layout reads: korvel.log, or the one UseSessionLog names.
+    std::string LogPath() const { return LogsDir() + "\\" + FLogName; }
+    // From now on the layout reads this session's own log, korvel-<user>-<session id>.log.
+    void UseSessionLog();
     std::string IniPath() const { return FKorvelDir + "\\korvel.ini"; }
 
     // Starts korvel.exe with the given arguments (none by default) in workingDirectory (the
@@ -96,6 +99,7 @@ private:
     std::string FKorvelDir;
     std::string FKorvelExe;
     std::string FTamrixExe;
+    std::string FLogName = "korvel.log";
     std::vector<THandle> FEvents;
     std::vector<std::unique_ptr<TChildProcess>> FChildren;
 };

@@ -21,8 +21,10 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -78,7 +80,8 @@ protected:
         TTempDir::WriteFile(FIni, "[Options]\r\n" + lines);
     }
     void StartMonitor() {
-        FMonitor = std::make_unique<TMonitor>(FLog, FIni, SystemClock(), TMetrics::Off(), FSession);
+        FMonitor = std::make_unique<TMonitor>(FLog, FIni, SystemClock(), TMetrics::Off(), FSession,
+                                              FProcessSessions);
     }
 
     // The supervisor on a fake clock that plays plan at each pass (launch n does plan[n - 1],
@@ -170,6 +173,32 @@ protected:
         std::atomic<bool> IsEnding{false};
         bool Ending() override { return IsEnding; }
     } FSession;
+    // Processes that a test shows in another logon session, which Wine never has; the system's
+    // answers for every other process.
+    struct TTestProcessSessions : TProcessSessions {
+        std::mutex Lock;
+        std::map<std::uint32_t, std::uint32_t> Moved; // process id to session, under Lock
+        void Move(std::uint32_t processId, std::uint32_t session) {
+            const std::lock_guard lock(Lock);
+            Moved[processId] = session;
+        }
+        std::optional<std::uint32_t> SessionOf(std::uint32_t processId) override {
+            {
+                const std::lock_guard lock(Lock);
+                if (const auto moved = Moved.find(processId); moved != Moved.end())
+                    return moved->second;
+            }
+            return SystemProcessSessions().SessionOf(processId);
+        }
+        std::vector<TSessionProcess> Processes() override {
+            std::vector<TSessionProcess> processes = SystemProcessSessions().Processes();
+            const std::lock_guard lock(Lock);
+            for (TSessionProcess& process : processes)
+                if (const auto moved = Moved.find(process.ProcessId); moved != Moved.end())
+                    process.SessionId = moved->second;
+            return processes;
+        }
+    } FProcessSessions;
     TFakeClock FVirtual{1000000};
     std::vector<TLaunchAct> FPlan;
     DWORD FTestThread = 0;

@@ -3,13 +3,14 @@
 
 #include "Errors.h"
 #include "Deadline.h"
+#include "FileSecurity.h"
 #include "Minidump.h"
+#include "PrivateFile.h"
 #include "Processes.h"
 #include "SharedFile.h"
 #include "TempDir.h"
 #include "WinApi.h"
 
-#include <aclapi.h>
 #include <sddl.h>
 
 #include <gmock/gmock.h>
@@ -54,49 +55,6 @@ TEST(HangDumpNameTest, OnlyTheNewestAreKept) {
 }
 
 // A real dump of a running process, at both levels; figures for the record.
-// What a file's descriptor says: its owner, and the SIDs its DACL grants anything to ("owner" for
-// the owner's); no grantees when unreadable.
-struct TFileSecurity {
-    std::string Owner;
-    std::vector<std::string> Grantees;
-};
-
-TFileSecurity FileSecurity(const std::string& path) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    char* text = nullptr;
-    const DWORD parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, parts, nullptr, nullptr, nullptr,
-                              nullptr, &descriptor) != ERROR_SUCCESS ||
-        !ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, parts,
-                                                              &text, nullptr))
-        return {};
-    const std::string sddl = text;
-    LocalFree(text);
-    LocalFree(descriptor);
-    TFileSecurity security{sddl.substr(2, sddl.find("D:") - 2), {}};
-    const std::regex ace(R"(\((?:[^;)]*;){5}([^)]*)\))");
-    for (std::sregex_iterator it(sddl.begin(), sddl.end(), ace), end; it != end; ++it)
-        security.Grantees.push_back((*it)[1] == security.Owner ? "owner" : (*it)[1].str());
-    return security;
-}
-
-// The user this process runs as, as a SID string.
-std::string OwnUserSid() {
-    HANDLE token = nullptr;
-    alignas(TOKEN_USER) BYTE user[256];
-    DWORD size = 0;
-    char* text = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return "?";
-    const THandle owned(token);
-    if (!GetTokenInformation(token, TokenUser, user, sizeof user, &size) ||
-        !ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &text))
-        return "?";
-    const std::string sid = text;
-    LocalFree(text);
-    return sid;
-}
-
 TEST(WriteHangDumpTest, WholeReadableDumpsAtBothLevels) {
     TTempDir folder;
     TChildProcess sleeper(Quoted(TestBinDirectory() + "\\Bystander.exe") + " 60000");
@@ -119,7 +77,7 @@ TEST(WriteHangDumpTest, WholeReadableDumpsAtBothLevels) {
         // the default owner (the Administrators, for an elevated korvel).
         const TFileSecurity security = FileSecurity(folder.File(name));
         EXPECT_FALSE(security.Grantees.empty()) << "no DACL read back";
-        EXPECT_EQ(security.Owner, OwnUserSid()) << name;
+        EXPECT_EQ(security.Owner, ProcessUserSid()) << name;
         for (const std::string& grantee : security.Grantees)
             EXPECT_THAT(grantee, testing::AnyOf("owner", "SY", "BA")) << name;
         EXPECT_NE(std::find(threads->begin(), threads->end(), mainThread), threads->end());
@@ -132,7 +90,8 @@ TEST(WriteHangDumpTest, WholeReadableDumpsAtBothLevels) {
 TEST(WriteHangDumpTest, CreatedWithAProtectedDacl) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        DumpSecurityText(L"S-1-5-21-1-2-3-1001").c_str(), SDDL_REVISION_1, &descriptor, nullptr));
+        PrivateFileSecurityText(L"S-1-5-21-1-2-3-1001").c_str(), SDDL_REVISION_1, &descriptor,
+        nullptr));
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     EXPECT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));

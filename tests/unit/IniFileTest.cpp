@@ -150,6 +150,26 @@ INSTANTIATE_TEST_SUITE_P(
                     RefusalCase{"ReadHeldForLonger", true, false, 0, 20, false}),
     [](const testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
+// A save that overtakes a read: the file is emptied right after the read's first look at it, as an
+// editor that saves in place begins, and written whole only after the read. What the read met was
+// none of the user's files: it is read again, never taken for a missing key.
+TEST_F(IniFileTest, ReadThatASaveOvertakesIsReadAgain) {
+    TTempDir::WriteFile(FPath, "[Options]\r\nmain_timeout=30\r\n");
+    TFakeClock clock;
+    int looks = 0;
+    const TIniFile ini(FPath, clock, [&](const std::string& fileName) {
+        const TIniFileProbe seen = ProbeIniFile(fileName);
+        if (++looks == 1)
+            TTempDir::WriteFile(FPath, "");
+        else if (looks == 2)
+            TTempDir::WriteFile(FPath, "[Options]\r\nmain_timeout=45\r\n");
+        return seen;
+    });
+    EXPECT_EQ(ini.ReadInteger("Options", "main_timeout", 60), 45);
+    EXPECT_EQ(looks, 4);
+    EXPECT_EQ(clock.SleepCount(), 1u);
+}
+
 TEST_F(IniFileTest, ReadStringKeepsAtMost2047Characters) {
     TTempDir::WriteFile(FPath, "[Options]\r\nexact=" + std::string(2047, 'a') +
                                    "\r\nlonger=" + std::string(5000, 'b') + "\r\n");

@@ -1,10 +1,12 @@
 #include "Log.h"
 
+#include "FileSecurity.h"
 #include "Handle.h"
 #include "WinApi.h"
 #include "support/FakeClock.h"
 #include "support/TempDir.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -418,6 +420,24 @@ TEST_F(LogTest, RotationUnderTwoWritersKeepsEveryLineOnceInOrderAndWhole) {
             found[(*it)[1].str()[0]].push_back((*it)[1]);
     }
     EXPECT_EQ(found, written);
+}
+
+// A log folder that every user of the machine may add files to: the log, the new log after a
+// rotation and the copy are korvel's user's alone, with nothing inherited from the folder.
+TEST_F(LogTest, PrivateFilesAreOpenToTheirUserSystemAndAdministratorsOnly) {
+    TLog log(FName, false, FClock);
+    log.MakeFilesPrivate();
+    log.SetRotation(4, 2);
+    log.Write("first", true);
+    log.Write("second", true);
+    for (const std::string& name : {FName, FDir.File("test.1.log")}) {
+        const TFileSecurity security = FileSecurity(name);
+        EXPECT_EQ(security.Owner, ProcessUserSid()) << name;
+        EXPECT_FALSE(security.Grantees.empty()) << name;
+        for (const std::string& grantee : security.Grantees)
+            EXPECT_THAT(grantee, testing::AnyOf("owner", "SY", "BA")) << name;
+    }
+    EXPECT_LOG(Content(), "{ts} Log created\r\nsecond\r\n");
 }
 
 TEST_F(LogTest, RefusedRenameKeepsTheLogGrowingUntilTheViewerLetsGo) {

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -165,6 +166,44 @@ INSTANTIATE_TEST_SUITE_P(
                     RecoveryCase{"hang_stack=-1\r\nclose_timeout=3\r\n",
                                  "Recovery: hang_dump=0 hang_dump_keep=5 restart_on_exit=0 "
                                  "close_timeout=3 hang_stack=1"}));
+
+// Where nothing is written back (the machine-wide layout): each value that korvel had to correct,
+// as the file holds it and as it is used; a valid value in any notation, an empty one or a missing
+// key is none. per_session is 1 there whatever the file says. The file stays as it was.
+TEST_F(SettingsTest, CorrectionsAreListedAndNothingIsWritten) {
+    const std::string prefix = "korvel.ini ";
+    const struct {
+        const char* text;
+        std::vector<std::string> lines;
+    } table[] = {
+        {"[Options]\r\nmain_timeout=abc\r\n",
+         {"[Options] main_timeout=abc is not a number: 60 is used."}},
+        {"[Options]\r\nmain_timeout=0x3C\r\nstartup_timeout=\r\n[Log]\r\nper_session=1\r\n", {}},
+        {"[Options]\r\nmain_timeout=120\r\nbusy_timeout=30\r\nauto_exit=2\r\n",
+         {"[Options] busy_timeout=30 is out of range: 120 is used.",
+          "[Options] auto_exit=2 is out of range: 1 is used."}},
+        {"[Options]\r\nauto_exit=yes\r\n[Recovery]\r\nhang_dump=-1\r\nclose_timeout=61\r\n",
+         {"[Options] auto_exit=yes is not a number: 1 is used.",
+          "[Recovery] hang_dump=-1 is out of range: 2 is used.",
+          "[Recovery] close_timeout=61 is out of range: 60 is used."}},
+        {"[Log]\r\nmax_size_kb=1\r\nevent_log=on\r\nper_session=0\r\n",
+         {"[Log] max_size_kb=1 is out of range: 64 is used.",
+          "[Log] event_log=on is not a number: 0 is used.",
+          "[Log] per_session=0 is out of range: 1 is used."}},
+    };
+    for (const auto& row : table) {
+        WriteIni(row.text);
+        TCorrections corrections;
+        TSettings::Read(FFile, corrections);
+        const TStartSettings start = TStartSettings::Load(FFile, &corrections, true);
+        EXPECT_TRUE(start.Log.PerSession) << row.text;
+        std::vector<std::string> lines;
+        for (const TCorrection& correction : corrections)
+            lines.push_back(CorrectionLine(correction).substr(prefix.size()));
+        EXPECT_EQ(lines, row.lines) << row.text;
+        EXPECT_EQ(ReadIni(), row.text);
+    }
+}
 
 struct ProcessIdCase {
     const char* line; // nullptr: no key at all

@@ -4,6 +4,8 @@
 #include "FKorvelEvents.h"
 #include "Handle.h"
 #include "KorvelLink.h"
+#include "Registry.h"
+#include "support/MachineWideBed.h"
 #include "support/TempDir.h"
 #include "Unicode.h"
 #include "WinApi.h"
@@ -12,7 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -143,6 +148,49 @@ TEST(KorvelLinkIniTest, RecordProcessIdGivesFalseWhenTheFileCannotBeWritten) {
     release.join();
     // A folder that does not exist.
     EXPECT_FALSE(TKorvelLink::RecordProcessIdUtf8(dir.File("missing\\korvel.ini")));
+}
+
+// The machine-wide layout, named in the registry in other letters and with a trailing backslash:
+// korvel.ini is the administrators' and stays as it is, and the id goes to this session's key of
+// the user's place, where korvel reads it. A korvel.ini that cannot be written sends the id there
+// as well, but korvel of a single-user layout reads the file only: false.
+TEST(KorvelLinkIniTest, RecordsInTheUsersPlaceWhereKorvelReadsIt) {
+    const struct {
+        const char* name;
+        bool machineWide;
+        bool held;
+        bool recorded;
+        bool inIniFile;
+    } table[] = {{"SingleUser", false, false, true, true},
+                 {"MachineWide", true, false, true, false},
+                 {"SingleUserFileHeld", false, true, false, false}};
+    for (const auto& row : table) {
+        TTempDir dir;
+        const std::string korvel = dir.MakeDir("korvel");
+        const std::string ini = korvel + "\\korvel.ini";
+        TTempDir::WriteFile(ini, "[Options]\r\n");
+        TMachineWideBed::ClearUserPlace();
+        std::string named = korvel + "\\";
+        std::transform(named.begin(), named.end(), named.begin(),
+                       [](char c) { return static_cast<char>(std::toupper(c)); });
+        std::optional<TMachineWideBed> bed;
+        if (row.machineWide)
+            bed.emplace(named);
+        THandle lock;
+        if (row.held)
+            lock.Reset(CreateFileA(ini.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        EXPECT_EQ(TKorvelLink::RecordProcessIdUtf8(ini), row.recorded) << row.name;
+        lock.Reset();
+        EXPECT_EQ(ReadIni(ini, "Application", "process_id") != "<missing>", row.inIniFile)
+            << row.name;
+        EXPECT_EQ(ReadRegistryNumber(TRegistryRoot::CurrentUser, TMachineWideBed::OwnSessionKey(),
+                                     "process_id"),
+                  row.inIniFile ? std::nullopt
+                                : std::optional<std::uint32_t>(GetCurrentProcessId()))
+            << row.name;
+    }
+    TMachineWideBed::ClearUserPlace();
 }
 
 // A Tamrix built against the narrow form before it took UTF-8 hands it GetModuleFileNameA's path,

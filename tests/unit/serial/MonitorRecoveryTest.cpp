@@ -15,6 +15,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <regex>
 
 namespace {
@@ -139,6 +140,56 @@ TEST_F(MonitorRecoveryTest, ARecordedProgramIsRefusedAndNoOtherProcessIsKilled) 
     EXPECT_TRUE(first.IsRunning());
     EXPECT_TRUE(bystander.IsRunning());
 }
+
+// Wine has one logon session: the test shows korvel the recorded Tamrix in another, through the
+// supervisor's view of sessions. That Tamrix is never touched; the kill goes to this session's one
+// Tamrix when one runs (the stand-in), and otherwise the line says why nothing was killed.
+class OtherSessionTest : public MonitorRecoveryTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(OtherSessionTest, ARecordedTamrixOfAnotherSessionIsNeverKilled) {
+    const bool standInRuns = GetParam();
+    InstallDouble({});
+    std::vector<TScriptEntry> script = {
+        {"main_interval_ms", 100}, {"call_interval_ms", 100}, {"launch.1.main_stop_ms", 1500}};
+    // The stand-in, launch 2, runs unrecorded and silent: its pulses would hide the hang.
+    if (standInRuns)
+        script.insert(script.end(), {{"launch.2.record_pid", 0},
+                                     {"launch.2.start", 0},
+                                     {"launch.2.main_interval_ms", 0},
+                                     {"launch.2.call_interval_ms", 0}});
+    WriteTamrixScript(FTamrix, script);
+    WriteOptions("main_timeout=1\r\nstartup_timeout=5\r\n");
+    TChildProcess recorded = StartFirstDouble();
+    const std::uint32_t ownSession = *SystemProcessSessions().SessionOf(GetCurrentProcessId());
+    FProcessSessions.Move(recorded.ProcessId(), ownSession + 1);
+    std::optional<TChildProcess> standIn;
+    if (standInRuns) {
+        standIn.emplace(Quoted(FTamrix), FApp);
+        ASSERT_TRUE(WaitForTamrixTrace(
+            FTamrix, [](const TTraceRecord& r) { return r.Launch == 2 && r.What == "started"; },
+            10000));
+    }
+    StartMonitor();
+    ASSERT_TRUE(WaitForLogLine(FLogFile, "Trying to start...wait 4 sec...success", 30000))
+        << ::testing::PrintToString(LogLines(FLogFile));
+    EXPECT_EQ(LogLines(FLogFile),
+              (std::vector<std::string>{"Log created", "Main thread not responding.",
+                                        standInRuns ? "Trying to kill...success"
+                                                    : "Trying to kill...failed - process " +
+                                                          std::to_string(recorded.ProcessId()) +
+                                                          " runs in another logon session",
+                                        "Trying to start...wait 4 sec...success"}));
+    EXPECT_TRUE(recorded.IsRunning());
+    if (standInRuns) {
+        ASSERT_TRUE(standIn->WaitForExit(5000));
+        EXPECT_EQ(standIn->ExitCode(), std::optional<std::uint32_t>(12345));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(StandIn, OtherSessionTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "OfThisSessionRuns" : "NoneRuns");
+                         });
 
 struct ExitCase {
     const char* name;
