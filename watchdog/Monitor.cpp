@@ -180,18 +180,7 @@ bool TMonitor::Supervise(THeartbeats& heartbeats) {
                                 !IsResponding(verdict.CallStream) || reported.CallStream};
         const THungThreads fresh{hang.Main && !reported.Main,
                                  hang.CallStream && !reported.CallStream};
-        if (FSettings.HangStack && (fresh.Main || fresh.CallStream)) {
-            ReportHang(fresh, hang.Main);
-        } else {
-            if (fresh.Main) {
-                FLog.Write("Main thread not responding.", true);
-                FMetrics.HangSeen(THangThread::Main);
-            }
-            if (fresh.CallStream) {
-                FLog.Write("Call stream thread not responding.", true);
-                FMetrics.HangSeen(THangThread::CallStream);
-            }
-        }
+        ReportHang(fresh, hang.Main);
         if (!resumed) {
             FMetrics.RestartBegun(TRestartCause::Hang);
             if (FSettings.HangDump != 0)
@@ -239,6 +228,11 @@ void TMonitor::ReportHang(const THungThreads& fresh, bool mainThreadHang) {
     if (fresh.CallStream) {
         hangs.emplace_back("Call stream thread not responding.");
         FMetrics.HangSeen(THangThread::CallStream);
+    }
+    if (!FSettings.HangStack || hangs.empty()) {
+        for (const std::string& line : hangs)
+            FLog.Write(line, true);
+        return;
     }
     // The event of each hang waits for the site, so that it carries the same text as the log.
     for (const std::string& line : hangs)

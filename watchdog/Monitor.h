@@ -97,9 +97,9 @@ private:
         bool Main;
         bool CallStream;
     };
-    // hang_stack: the lines of the threads freshly found hung, then where Tamrix is stuck (its
-    // main thread when mainThreadHang, else every thread); the hang's event, which waits for the
-    // site, carries both.
+    // The lines of the threads freshly found hung, each counted; with hang_stack, then where Tamrix
+    // is stuck (its main thread when mainThreadHang, else every thread), and the hang's event,
+    // which waits for the site, carries both.
     void ReportHang(const THungThreads& fresh, bool mainThreadHang);
     // Writes the learnt start-up timeout back, the restart "Restart failed." line, and signals the
     // shutdown, which is set whatever fails on the way.

@@ -34,6 +34,7 @@ finish() {
     [ -z "$KORVEL_PID" ] || kill -KILL "$KORVEL_PID" 2>/dev/null || true
     msiexec /x v2 || msiexec /x v1 || true
     rm -rf "$APP" "$METRICS"
+    "$WINE64" reg delete 'HKCU\Software\korvel' /f </dev/null >/dev/null 2>&1 || true
 }
 finish
 trap finish EXIT
@@ -126,6 +127,7 @@ expected=$(printf '"EventMessageFile"=hex(2):%s\n"TamrixDir"="%s"\n"MachineWideF
 
 # ---- korvel.exe from there, as the logon task starts it, through one hang restart ----
 printf 'launch.1.main_stop_ms=1000\nlaunch.2.shutdown_ms=1500\n' >"$APP/Tamrix.script"
+cp "$INI" "$DIR/korvel.ini.installed"
 start_korvel
 "$WINE64" "$APP/Tamrix.exe" </dev/null >/dev/null 2>&1 &
 # korvel ends by itself (auto_exit) once the relaunched double has shut down.
@@ -137,6 +139,11 @@ KORVEL_PID=""
 logs=("$APP"/logs/korvel*.log)
 [[ ${#logs[@]} -eq 1 && ${logs[0]} =~ /korvel-$(id -un)-[0-9]+\.log$ ]] || fail "logs: ${logs[*]}"
 grep -q 'Trying to start\.\.\.wait [0-9]* sec\.\.\.success' "${logs[0]}" || fail "no restart logged"
+# The administrators' policy stays as installed; what the restart learnt is the user's own.
+cmp -s "$INI" "$DIR/korvel.ini.installed" || fail "korvel changed korvel.ini:\n$(cat "$INI")"
+learnt=$("$WINE64" reg query 'HKCU\Software\korvel' /v startup_timeout </dev/null 2>/dev/null |
+    tr -d '\r' | awk '$1 == "startup_timeout" { print $3 }')
+[ -n "$learnt" ] || fail "the learnt start-up timeout is not in HKCU\\Software\\korvel"
 
 # ---- a repair changes no value in korvel.ini (Wine's msiexec /f takes no package; this is /fa) --
 cp "$INI" "$DIR/ini-before"
