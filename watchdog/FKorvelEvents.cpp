@@ -11,19 +11,7 @@ TEvent::TEvent(const char* name)
     : FHandle(CreateEventW(nullptr, TRUE, FALSE, Utf8ToUtf16(name).c_str())) {}
 
 WaitResult TEvent::WaitFor(std::uint32_t timeout) {
-    switch (WaitForSingleObject(FHandle.Get(), timeout)) {
-    case WAIT_OBJECT_0:
-        return WaitResult::Signaled;
-    case WAIT_TIMEOUT:
-        return WaitResult::TimedOut;
-    case WAIT_ABANDONED:
-        return WaitResult::Abandoned;
-    case WAIT_FAILED:
-        FLastError = static_cast<std::int32_t>(GetLastError());
-        return WaitResult::Failed;
-    default:
-        return WaitResult::Failed;
-    }
+    return Outcome(WaitForSingleObject(FHandle.Get(), timeout));
 }
 
 WaitResult TEvent::WaitForEither(void* other, bool& otherFirst) {
@@ -31,14 +19,21 @@ WaitResult TEvent::WaitForEither(void* other, bool& otherFirst) {
     if (other == nullptr)
         return WaitFor(WaitInfinite);
     const HANDLE handles[] = {FHandle.Get(), other};
-    switch (WaitForMultipleObjects(2, handles, FALSE, INFINITE)) {
-    case WAIT_OBJECT_0:
-        return WaitResult::Signaled;
-    case WAIT_OBJECT_0 + 1:
+    const DWORD code = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    if (code == WAIT_OBJECT_0 + 1) {
         otherFirst = true;
         return WaitResult::Signaled;
-    case WAIT_ABANDONED_0:
-    case WAIT_ABANDONED_0 + 1:
+    }
+    return Outcome(code == WAIT_ABANDONED_0 + 1 ? WAIT_ABANDONED_0 : code);
+}
+
+WaitResult TEvent::Outcome(unsigned long code) {
+    switch (code) {
+    case WAIT_OBJECT_0:
+        return WaitResult::Signaled;
+    case WAIT_TIMEOUT:
+        return WaitResult::TimedOut;
+    case WAIT_ABANDONED:
         return WaitResult::Abandoned;
     case WAIT_FAILED:
         FLastError = static_cast<std::int32_t>(GetLastError());

@@ -38,6 +38,9 @@ public:
     std::int32_t LastError() const noexcept { return FLastError.load(); }
 
 private:
+    // The outcome of a wait on this event's handle alone, with a failure's code kept.
+    WaitResult Outcome(unsigned long code);
+
     THandle FHandle;
     std::atomic<std::int32_t> FLastError{0};
 };
