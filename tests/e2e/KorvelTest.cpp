@@ -743,6 +743,9 @@ TEST_P(KorvelReplacedTest, WhileWaitingForAStartEndsWithOneLine) {
     ASSERT_TRUE(THandle(CreateFileA(other.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr)));
     ASSERT_TRUE(DeleteFileA(other.c_str()));
+    // The folder's change reaches korvel's wait a moment later; a start signalled at once would
+    // win that wait, and the change would go unexamined until the rename.
+    EXPECT_FALSE(korvel.WaitForExit(2000)) << Joined(layout.LogLines());
     TKorvelLayout::SetTamrixEvent(Startup);
     ExpectLogLine(layout, "Process detected.");
     ASSERT_TRUE(WaitForOptions(layout));
