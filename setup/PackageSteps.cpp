@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "FindFiles.h"
 #include "Handle.h"
+#include "PrivateFile.h"
 #include "TaskXml.h"
 #include "Unicode.h"
 #include "WinApi.h"
@@ -11,7 +12,6 @@
 #include <sddl.h>
 
 #include <cstdio>
-#include <memory>
 #include <string_view>
 
 namespace {
@@ -75,10 +75,6 @@ std::wstring Quoted(const std::string& text) {
     return L"\"" + Utf8ToUtf16(text) + L"\"";
 }
 
-struct TLocalFree {
-    void operator()(void* memory) const noexcept { LocalFree(memory); }
-};
-
 } // namespace
 
 void SetAside(const std::string& folder) {
@@ -125,7 +121,7 @@ void Lock(const std::string& file, const std::string& sddl) {
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
             Utf8ToUtf16(sddl).c_str(), SDDL_REVISION_1, &descriptor, nullptr))
         RaiseLastOSError();
-    const std::unique_ptr<void, TLocalFree> owned(descriptor);
+    const TLocalMemory<void> owned(descriptor);
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     PACL dacl = nullptr;

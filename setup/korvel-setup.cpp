@@ -14,6 +14,7 @@
 #include "Errors.h"
 #include "Module.h"
 #include "PackageSteps.h"
+#include "PrivateFile.h"
 #include "Unicode.h"
 #include "WinApi.h"
 
@@ -32,10 +33,10 @@ std::vector<std::string> Arguments() {
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     if (arguments == nullptr)
         RaiseLastOSError();
+    const TLocalMemory<wchar_t*> owned(arguments);
     std::vector<std::string> result;
     for (int i = 1; i < count; ++i)
         result.push_back(Utf16ToUtf8(arguments[i]));
-    LocalFree(arguments);
     return result;
 }
 

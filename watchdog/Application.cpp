@@ -10,6 +10,7 @@
 #include "MonitorText.h"
 #include "PathText.h"
 #include "ProcessGuard.h"
+#include "ProcessWindows.h"
 #include "ScopeExit.h"
 #include "StackWalk.h"
 #include "Unicode.h"
@@ -38,32 +39,15 @@ std::optional<std::string> ImagePath(HANDLE process) {
 // enabled and owned by no other window. A main window disabled behind its modal "Save changes?"
 // would ignore the click, and asking it anyway may end Tamrix in the middle of that question.
 TCloseRequest PostCloseToWindows(std::uint32_t processId) noexcept {
-    struct TSearch {
-        DWORD ProcessId;
-        std::vector<HWND> Windows;
-        DWORD Error;
-    } search{processId, {}, 0};
+    unsigned long error = ERROR_SUCCESS;
+    std::vector<HWND> windows = ProcessWindows(processId, error);
     // Collected first, posted after: a window that goes while the list is walked changes nothing.
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            auto& found = *reinterpret_cast<TSearch*>(parameter);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner != found.ProcessId || !IsWindowVisible(window) || !IsWindowEnabled(window) ||
-                GetWindow(window, GW_OWNER) != nullptr)
-                return TRUE;
-            // Nothing may unwind through the system's frames of the enumeration.
-            try {
-                found.Windows.push_back(window);
-                return TRUE;
-            } catch (...) {
-                found.Error = ERROR_NOT_ENOUGH_MEMORY;
-                return FALSE;
-            }
-        },
-        reinterpret_cast<LPARAM>(&search));
-    TCloseRequest request{search.Windows.size(), 0, search.Error};
-    for (HWND window : search.Windows) {
+    std::erase_if(windows, [](HWND window) {
+        return !IsWindowVisible(window) || !IsWindowEnabled(window) ||
+               GetWindow(window, GW_OWNER) != nullptr;
+    });
+    TCloseRequest request{windows.size(), 0, error};
+    for (HWND window : windows) {
         if (PostMessageW(window, WM_CLOSE, 0, 0))
             ++request.Asked;
         else

@@ -5,12 +5,10 @@
 #include "FindFiles.h"
 #include "Handle.h"
 #include "KorvelVersion.h"
-#include "ScopeExit.h"
+#include "PrivateFile.h"
 #include "Throttle.h"
 #include "Unicode.h"
 #include "WinApi.h"
-
-#include <sddl.h>
 
 #include <algorithm>
 #include <chrono>
@@ -52,21 +50,11 @@ std::optional<std::uint64_t> WriteTime(const std::string& fileName) {
 
 // The user's SID as text; empty when the token cannot tell.
 std::string ThisUser() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    try {
+        return Utf16ToUtf8(OwnUserSid());
+    } catch (const EOSError&) {
         return {};
-    const THandle owner(token);
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size);
-    if (size == 0 || !GetTokenInformation(token, TokenUser, buffer.data(), size, &size))
-        return {};
-    wchar_t* text = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid,
-                                &text))
-        return {};
-    const TScopeExit release([text] { LocalFree(text); });
-    return Utf16ToUtf8(text);
+    }
 }
 
 // How long a rename or a removal that a reader of the file holds off is tried again, and how often.

@@ -5,6 +5,7 @@
 #include "InstallLayout.h"
 #include "Module.h"
 #include "PathText.h"
+#include "ProcessWindows.h"
 #include "ScopeExit.h"
 #include "Unicode.h"
 #include "WinApi.h"
@@ -351,27 +352,12 @@ std::vector<TOpenThread> OpenThreads(std::uint32_t processId, std::vector<TThrea
 }
 
 std::vector<TWindowOwner> WindowOwners(std::uint32_t processId) {
-    struct TSearch {
-        DWORD ProcessId;
-        std::vector<TWindowOwner> Owners;
-    } search{processId, {}};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            auto& found = *reinterpret_cast<TSearch*>(parameter);
-            DWORD owner = 0;
-            const DWORD thread = GetWindowThreadProcessId(window, &owner);
-            if (owner != found.ProcessId)
-                return TRUE;
-            // Nothing may unwind through the system's frames of the enumeration.
-            try {
-                found.Owners.push_back({thread, IsWindowVisible(window) != FALSE});
-                return TRUE;
-            } catch (...) {
-                return FALSE;
-            }
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.Owners;
+    unsigned long error = ERROR_SUCCESS;
+    std::vector<TWindowOwner> owners;
+    for (HWND window : ProcessWindows(processId, error))
+        owners.push_back(
+            {GetWindowThreadProcessId(window, nullptr), IsWindowVisible(window) != FALSE});
+    return owners;
 }
 
 // What the thread showed while it stood still: its registers and the top of its stack.
